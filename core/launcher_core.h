@@ -54,4 +54,56 @@ std::u16string wide(const std::string& text);
 // UTF-16 to UTF-8; never fails: invalid units become U+FFFD.
 std::string narrow(const std::u16string& text);
 
+// --- Archive checksum and safe extraction ---
+
+// The file's SHA-256 as 64 lowercase hexadecimal digits.
+std::string sha256(const std::filesystem::path& file);
+
+// Unpacks the release archive below destination under the entry, size and link rules.
+// Throws at the first failure; what was unpacked before stays.
+void extract(const std::filesystem::path& archive, const std::filesystem::path& destination);
+
+// Whether an archive entry name may be unpacked at all.
+[[nodiscard]] bool safeEntry(std::string name);
+
+// --- Secure download ---
+
+// One HTTPS GET of "/zolta/" + name from the release server. An empty destination returns the
+// body (at most 65,536 bytes); otherwise the body goes to that file (at most 512 MiB) and byte
+// events go to progress. A set *cancel ends the transfer before its next read.
+std::string fetch(const std::u16string& name, const std::filesystem::path& destination,
+                  std::atomic<bool>* cancel, ProgressCallback progress);
+
+// Mebibytes with one decimal, no unit: 1048576 gives "1.0".
+std::string mb(std::uint64_t bytes);
+
+// --- Game checks and game start ---
+
+// Whether exe is an x64 Windows executable with assets/runtime/scene.bin and scene.json beside it.
+[[nodiscard]] bool validGame(const std::filesystem::path& exe);
+
+// Whether a game process runs from exactly exe (or one that cannot be inspected).
+// Throws "Cannot check running games".
+[[nodiscard]] bool gameRunning(const std::filesystem::path& exe);
+
+// Starts a valid game with its own folder as working folder. Throws "Choose OrbelZolta.exe with
+// its complete assets folder." or "Windows could not start Zolta.".
+ProcessInfo launch(const std::filesystem::path& exe, const std::u16string& arguments);
+
+// Waits up to ms for the process to end; its exit code, or 259 while it still runs.
+std::uint32_t waitProcess(const ProcessInfo& process, std::uint32_t ms);
+
+// Closes both handles of a started process; the process itself goes on.
+void closeProcess(ProcessInfo& process);
+
+// --- Install pipeline and activation ---
+
+// Installs the newest published release into support/"Games/OrbelZolta-Windows" through a
+// staging folder, a checksum gate and activate. Returns the installed release.
+Release install(const std::filesystem::path& support, std::atomic<bool>& cancelled,
+                ProgressCallback progress);
+
+// Swaps staged into game's place, keeping the old game as game + ".previous" until it is done.
+void activate(const std::filesystem::path& staged, const std::filesystem::path& game);
+
 } // namespace zolta_launcher

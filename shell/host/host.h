@@ -1,0 +1,37 @@
+// The shell's platform seam: what the platform-neutral shell needs of a window system.
+// Each host (win32/, gtk/) implements all of it; callers never see a platform type.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace launcher::host {
+
+// Hands a heap payload to the user-interface thread, in posting order; any thread.
+// False when nothing was queued: the caller still owns the payload.
+[[nodiscard]] bool postPayload(nlohmann::json* payload);
+
+// Whether the page's web view exists.
+[[nodiscard]] bool hasPage();
+
+// Posts a JSON text to the page; a failure is ignored.
+void postToPage(const std::u16string& json);
+
+// The modal open-file dialog for the game executable; empty when cancelled or failed.
+std::filesystem::path pickGame();
+
+// Opens a folder or a web address with the desktop's handler; the result is ignored.
+void open(const std::u16string& target);
+
+struct LocalTime {
+    unsigned hour = 0;
+    unsigned minute = 0;
+};
+LocalTime localTime();
+
+// Replaces to with from in one step that reaches the disk before it returns.
+[[nodiscard]] bool replaceFile(const std::filesystem::path& from, const std::filesystem::path& to);
+
+} // namespace launcher::host
