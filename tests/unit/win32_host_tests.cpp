@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -26,20 +27,25 @@ using Entry = void (*)();
 std::vector<std::wstring> calls; // every call the fakes received, in order
 
 struct Fake {
-    const Entry* vtable = nullptr;
-    ULONG refs = 1;
-    std::vector<int> strays;         // slots called that the fake does not expect
-    std::vector<const IID*> answers; // what QueryInterface hands out besides IUnknown
-    Fake* child = nullptr;           // get_CoreWebView2 / get_Settings
-    Fake* settings = nullptr;
-    const wchar_t* text = nullptr; // get_Uri / get_Source
-    const wchar_t* json = nullptr; // get_WebMessageAsJson
-    HRESULT jsonResult = S_OK;
-    std::vector<IUnknown*> kept; // handlers registered with it, one reference each
-
+    explicit Fake(const Entry* table, const wchar_t* answer = nullptr)
+        : vtable(table), text(answer) {}
+    Fake(const Fake&) = delete; // a copy would release the handlers it keeps twice
+    Fake& operator=(const Fake&) = delete;
     ~Fake() {
         for (auto* handler : kept) handler->Release();
     }
+
+    const Entry* vtable;
+    ULONG refs = 1;
+    std::vector<int> strays;         // slots called that the fake does not expect
+    std::vector<const IID*> answers; // what QueryInterface hands out besides IUnknown
+    Fake* child = nullptr;           // get_CoreWebView2
+    Fake* settings = nullptr;        // get_Settings
+    const wchar_t* text;             // get_Uri / get_Source
+    const wchar_t* json = nullptr;   // get_WebMessageAsJson
+    HRESULT jsonResult = S_OK;
+    std::vector<IUnknown*> kept; // handlers registered with it, one reference each
+
     template <typename Interface> Interface* as() { return reinterpret_cast<Interface*>(this); }
 };
 
@@ -65,7 +71,7 @@ ULONG STDMETHODCALLTYPE release(Fake* self) {
     return --self->refs;
 }
 
-// Registration: keep the handler as WebView2 does.
+// Registration: keep the handler, as WebView2 does.
 template <const wchar_t* Name>
 HRESULT STDMETHODCALLTYPE keep(Fake* self, IUnknown* handler, EventRegistrationToken* token) {
     handler->AddRef();
@@ -93,8 +99,7 @@ LPWSTR taskCopy(const wchar_t* value) {
     return copy;
 }
 
-constexpr wchar_t put_Bounds[] = L"put_Bounds", Close[] = L"Close", Navigate[] = L"Navigate",
-                  PostWebMessageAsJson[] = L"PostWebMessageAsJson",
+constexpr wchar_t Navigate[] = L"Navigate", PostWebMessageAsJson[] = L"PostWebMessageAsJson",
                   add_NavigationStarting[] = L"add_NavigationStarting",
                   add_PermissionRequested[] = L"add_PermissionRequested",
                   add_WebMessageReceived[] = L"add_WebMessageReceived",
@@ -121,77 +126,65 @@ template <std::size_t Slots> struct Table {
     }
 };
 
-// The published slots (webview2 fact sheet, "slot quick reference").
-const auto& controllerTable() {
-    static auto table =
-        Table<26>()
-            .set(
-                6,
-                +[](Fake*, RECT r) -> HRESULT {
-                    calls.push_back(L"put_Bounds " + std::to_wstring(r.right - r.left) + L"x" +
-                                    std::to_wstring(r.bottom - r.top));
-                    return S_OK;
-                })
-            .set(
-                24,
-                +[](Fake*) -> HRESULT {
-                    calls.push_back(Close);
-                    return S_OK;
-                })
-            .set(
-                25, +[](Fake* self, Fake** web) -> HRESULT {
-                    calls.push_back(L"get_CoreWebView2");
-                    *web = self->child;
-                    ++self->child->refs;
-                    return S_OK;
-                });
-    return table;
-}
+// The published slots of the methods the launcher calls.
+const auto controllerTable =
+    Table<26>()
+        .set(
+            6,
+            +[](Fake*, RECT r) -> HRESULT {
+                calls.push_back(L"put_Bounds " + std::to_wstring(r.right - r.left) + L"x" +
+                                std::to_wstring(r.bottom - r.top));
+                return S_OK;
+            })
+        .set(
+            24,
+            +[](Fake*) -> HRESULT {
+                calls.push_back(L"Close");
+                return S_OK;
+            })
+        .set(
+            25, +[](Fake* self, Fake** web) -> HRESULT {
+                calls.push_back(L"get_CoreWebView2");
+                *web = self->child;
+                ++self->child->refs;
+                return S_OK;
+            });
 
-const auto& webTable() {
-    static auto table =
-        Table<73>()
-            .set(
-                3,
-                +[](Fake* self, Fake** settings) -> HRESULT {
-                    calls.push_back(L"get_Settings");
-                    *settings = self->settings;
-                    ++self->settings->refs;
-                    return S_OK;
-                })
-            .set(5, &text<Navigate>)
-            .set(7, &keep<add_NavigationStarting>)
-            .set(23, &keep<add_PermissionRequested>)
-            .set(32, &text<PostWebMessageAsJson>)
-            .set(34, &keep<add_WebMessageReceived>)
-            .set(44, &keep<add_NewWindowRequested>)
-            .set(
-                71, +[](Fake*, LPCWSTR host, LPCWSTR folder, int access) -> HRESULT {
-                    calls.push_back(std::wstring(L"SetVirtualHostNameToFolderMapping ") + host +
-                                    L" " + folder + L" " + std::to_wstring(access));
-                    return S_OK;
-                });
-    return table;
-}
+const auto webTable =
+    Table<73>()
+        .set(
+            3,
+            +[](Fake* self, Fake** settings) -> HRESULT {
+                calls.push_back(L"get_Settings");
+                *settings = self->settings;
+                ++self->settings->refs;
+                return S_OK;
+            })
+        .set(5, &text<Navigate>)
+        .set(7, &keep<add_NavigationStarting>)
+        .set(23, &keep<add_PermissionRequested>)
+        .set(32, &text<PostWebMessageAsJson>)
+        .set(34, &keep<add_WebMessageReceived>)
+        .set(44, &keep<add_NewWindowRequested>)
+        .set(
+            71, +[](Fake*, LPCWSTR host, LPCWSTR folder, int access) -> HRESULT {
+                calls.push_back(std::wstring(L"SetVirtualHostNameToFolderMapping ") + host + L" " +
+                                folder + L" " + std::to_wstring(access));
+                return S_OK;
+            });
 
-const auto& settingsTable() {
-    static auto table = Table<21>()
-                            .set(10, &flag<put_IsStatusBarEnabled>)
-                            .set(12, &flag<put_AreDevToolsEnabled>)
-                            .set(14, &flag<put_AreDefaultContextMenusEnabled>);
-    return table;
-}
+const auto settingsTable = Table<21>()
+                               .set(10, &flag<put_IsStatusBarEnabled>)
+                               .set(12, &flag<put_AreDevToolsEnabled>)
+                               .set(14, &flag<put_AreDefaultContextMenusEnabled>);
 
-const auto& environmentTable() {
-    static auto table = Table<8>().set(
-        3, +[](Fake* self, HWND, IUnknown* handler) -> HRESULT {
-            calls.push_back(L"CreateCoreWebView2Controller");
-            handler->AddRef();
-            self->kept.push_back(handler);
-            return S_OK;
-        });
-    return table;
-}
+const auto environmentTable = Table<8>().set(
+    3, +[](Fake* self, HWND, IUnknown* handler) -> HRESULT {
+        calls.push_back(L"CreateCoreWebView2Controller");
+        handler->AddRef();
+        self->kept.push_back(handler);
+        return S_OK;
+    });
 
 // Event arguments: get_Uri or get_Source in slot 3, get_WebMessageAsJson in slot 4, and the
 // answer of each kind in its own slot.
@@ -214,13 +207,8 @@ const auto windowArgs = argsTable().set(6, &flag<put_Handled>);
 const auto permissionArgs = argsTable().set(7, &flag<put_State>);
 const auto messageArgs = argsTable();
 
-// Fakes are built in place: a copy would release the handlers it keeps twice.
-Fake make(const auto& table) {
-    return Fake{.vtable = table.entries.data()};
-}
-
-Fake args(const auto& table, const wchar_t* text) {
-    return Fake{.vtable = table.entries.data(), .text = text};
+Fake make(const auto& table, const wchar_t* text = nullptr) {
+    return Fake(table.entries.data(), text);
 }
 
 std::wstring startText() {
@@ -230,9 +218,9 @@ std::wstring startText() {
 // A page with a fake web view that has announced itself, so notices are posted.
 class Host : public ::testing::Test {
   protected:
-    Fake settings = make(settingsTable());
-    Fake web = make(webTable());
-    Fake controller = make(controllerTable());
+    Fake settings = make(settingsTable);
+    Fake web = make(webTable);
+    Fake controller = make(controllerTable);
 
     void SetUp() override {
         calls.clear();
@@ -249,7 +237,7 @@ class Host : public ::testing::Test {
         EXPECT_TRUE(settings.strays.empty() && web.strays.empty() && controller.strays.empty());
     }
 
-    // The notices that reached the page.
+    // What reached the page.
     static std::vector<std::wstring> posted() {
         std::vector<std::wstring> out;
         for (const auto& call : calls)
@@ -264,6 +252,7 @@ class Host : public ::testing::Test {
                   S_OK);
         ASSERT_EQ(web.kept.size(), 4u);
     }
+    // Raises an event with the handler that the launcher registered in the given place.
     template <typename Handler, typename Args> HRESULT fire(std::size_t index, Fake& event) {
         return reinterpret_cast<Handler*>(web.kept.at(index))
             ->Invoke(web.as<ICoreWebView2>(), event.as<Args>());
@@ -308,7 +297,7 @@ TEST(Callback, LivesExactlyAsLongAsItsReferences) {
     dropped->Release(); // the creator's release, nobody else took one: freed at once
     EXPECT_EQ(token.use_count(), 2);
 
-    kept->AddRef(); // WebView2 keeps it, from several threads at once
+    kept->AddRef(); // WebView2 keeps it, and takes references from several threads at once
     std::vector<std::thread> threads;
     for (int i = 0; i < 4; ++i)
         threads.emplace_back([kept] {
@@ -352,7 +341,7 @@ TEST_F(Host, CallbackTurnsAnExceptionIntoNoticeAndEFail) {
 // --- Set-up ---
 
 TEST_F(Host, SetsUpTheWebViewInOrderAndKeepsTheReferencesBalanced) {
-    Fake environment = make(environmentTable());
+    Fake environment = make(environmentTable);
     ASSERT_EQ(launcher::environmentCompleted(L"C:\\Launcher", S_OK,
                                              environment.as<ICoreWebView2Environment>()),
               S_OK);
@@ -414,7 +403,7 @@ TEST_F(Host, NavigationIsAllowedOnlyToTheExactStartAddress) {
     };
     for (const auto& [address, allowed] : cases) {
         calls.clear();
-        Fake event = args(navigationArgs, address.c_str());
+        Fake event = make(navigationArgs, address.c_str());
         EXPECT_EQ((fire<ICoreWebView2NavigationStartingEventHandler,
                         ICoreWebView2NavigationStartingEventArgs>(1, event)),
                   S_OK);
@@ -424,7 +413,7 @@ TEST_F(Host, NavigationIsAllowedOnlyToTheExactStartAddress) {
         EXPECT_TRUE(event.strays.empty());
     }
     calls.clear();
-    Fake missing = args(navigationArgs, nullptr);
+    Fake missing = make(navigationArgs, nullptr);
     fire<ICoreWebView2NavigationStartingEventHandler, ICoreWebView2NavigationStartingEventArgs>(
         1, missing);
     EXPECT_EQ(calls, std::vector<std::wstring>{L"put_Cancel 1"});
@@ -433,11 +422,11 @@ TEST_F(Host, NavigationIsAllowedOnlyToTheExactStartAddress) {
 TEST_F(Host, NewWindowsAreHandledAndPermissionsDenied) {
     setUp();
     calls.clear();
-    Fake window = args(windowArgs, L"https://www.orbel.test/");
+    Fake window = make(windowArgs, L"https://www.orbel.test/");
     EXPECT_EQ((fire<ICoreWebView2NewWindowRequestedEventHandler,
                     ICoreWebView2NewWindowRequestedEventArgs>(2, window)),
               S_OK);
-    Fake permission = args(permissionArgs, startText().c_str());
+    Fake permission = make(permissionArgs, launcher::startAddress);
     EXPECT_EQ((fire<ICoreWebView2PermissionRequestedEventHandler,
                     ICoreWebView2PermissionRequestedEventArgs>(3, permission)),
               S_OK);
@@ -473,13 +462,15 @@ TEST(PageMessage, IsAcceptedOnlyFromTheStartPageAndUpTo4095Units) {
         {nullptr, L"{}", S_OK, false},
     };
     for (const auto& [source, json, result, accepted] : cases) {
-        Fake event = args(messageArgs, source);
+        Fake event = make(messageArgs, source);
         event.json = json;
         event.jsonResult = result;
         auto text = launcher::acceptedMessage(event.as<ICoreWebView2WebMessageReceivedEventArgs>());
         ASSERT_EQ(text.has_value(), accepted)
             << (source ? source : L"(null)") << " " << (json ? wcslen(json) : 0);
-        if (accepted) EXPECT_EQ(std::wstring(text->begin(), text->end()), json);
+        if (accepted) {
+            EXPECT_EQ(std::wstring(text->begin(), text->end()), json);
+        }
     }
 }
 
@@ -494,15 +485,16 @@ TEST_F(Host, AnAcceptedMessageThatFailsBecomesANoticeAndARefusedOneLeavesNoTrace
          {Case{L"[1]", true}, Case{L"{nope", true}, Case{L"{\"action\":\"Ready\"}", false},
           Case{tooLong, false}}) {
         calls.clear();
-        Fake event = args(messageArgs, startText().c_str());
+        Fake event = make(messageArgs, launcher::startAddress);
         event.json = json.c_str();
         EXPECT_EQ((fire<ICoreWebView2WebMessageReceivedEventHandler,
                         ICoreWebView2WebMessageReceivedEventArgs>(0, event)),
                   S_OK);
         auto notices = posted();
         ASSERT_EQ(notices.size(), notice ? 1u : 0u) << json;
-        if (notice)
+        if (notice) {
             EXPECT_TRUE(notices[0].find(L"json.exception") != std::wstring::npos) << notices[0];
+        }
     }
 }
 
@@ -581,16 +573,26 @@ TEST_F(Window, KeepsAnExceptionFromTheProcedureForTheEntryPoint) {
     EXPECT_NO_THROW(launcher::rethrowFailure()); // handed over once
 }
 
-TEST_F(Window, FitsTheWebViewToTheClientArea) {
+TEST_F(Window, FitsTheWebViewToTheClientAreaAtEverySizeChange) {
+    ShowWindow(window, SW_SHOW);
     launcher::controller = controller.as<ICoreWebView2Controller>();
-    SetWindowPos(window, nullptr, 0, 0, 1200, 800, SWP_NOMOVE | SWP_NOZORDER);
-    RECT client{};
-    GetClientRect(window, &client);
-    ASSERT_GT(client.right, 0);
-    std::wstring expected =
-        L"put_Bounds " + std::to_wstring(client.right) + L"x" + std::to_wstring(client.bottom);
+    auto bounds = [this] {
+        RECT client{};
+        GetClientRect(window, &client);
+        return L"put_Bounds " + std::to_wstring(client.right) + L"x" +
+               std::to_wstring(client.bottom);
+    };
+    calls.clear();
+    SendMessageW(window, WM_SIZE, SIZE_RESTORED, 0); // the size itself is read from the window
     ASSERT_FALSE(calls.empty());
-    EXPECT_EQ(calls.back(), expected);
+    EXPECT_EQ(calls.back(), bounds());
+    EXPECT_NE(calls.back(), L"put_Bounds 0x0");
+
+    ShowWindow(window, SW_MINIMIZE);
+    EXPECT_EQ(calls.back(), L"put_Bounds 0x0");
+    ShowWindow(window, SW_RESTORE);
+    EXPECT_EQ(calls.back(), bounds());
+    EXPECT_NE(calls.back(), L"put_Bounds 0x0");
 }
 
 TEST_F(Window, HandsPayloadsToTheWindowInOrderAndRefusesThemWithoutIt) {

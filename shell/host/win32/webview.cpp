@@ -94,7 +94,7 @@ void reportFailure(const std::string& text) noexcept {
         return;
     } catch (...) {
     }
-    // The text cannot go to the page as it is (not UTF-8): send it with its bad bytes replaced.
+    // A text that is not UTF-8 cannot go to the page as it is: send it with its bad bytes replaced.
     try {
         auto quoted =
             nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);

@@ -1,5 +1,6 @@
 // The main window's procedure and the web view's fit to it.
 #include <exception>
+#include <utility>
 
 #include "shell.h"
 #include "win32.h"
