@@ -86,52 +86,51 @@ TEST(SafeEntry, AcceptsOnlySafeNamesBelowTheTopFolder) {
              longestFolder})
         EXPECT_TRUE(safeEntry(name)) << name;
 
-    for (const std::string& name : std::vector<std::string>{
-             std::string(),
-             std::string("/"),
-             top + "../escape",
-             top + "C:/escape",
-             top + "CON",
-             "/" + top + "a",
-             "orbelzolta-windows/a",
-             "OrbelZolta-Windows\\a",
-             top + "/a",
-             top + "a.",
-             top + "a ",
-             top + "aux.dll",
-             top + "a?b",
-             top + "con",
-             top + "Con.txt",
-             top + "nul.tar.gz",
-             top + "com1",
-             top + "LPT9.log",
-             top + "prn",
-             top + "COM0.x",
-             top + "...",
-             top + ".",
-             top + "..",
-             top + "a/./b",
-             top + "assets./x",
-             top + "a///",
-             top + "file.txt:stream",
-             top + "a\x01"
-                   "b",
-             top + "a\tb",
-             top + "a\x1F",
-             std::string("OrbelZolta-Windows/a\0b", 22),
-             top + "a<b",
-             top + "a>b",
-             top + "a\"b",
-             top + "a|b",
-             top + "a*b",
-             "Other/a",
-             "OrbelZolta-WindowsX/a",
-             "OrbelZolta-Windows /a",
-             "..",
-             longest + "x",
-             longestFolder + "/",
-             longest.substr(0, 239) + "x/",
-         })
+    for (const std::string& name :
+         std::vector<std::string>{std::string(),
+                                  std::string("/"),
+                                  top + "../escape",
+                                  top + "C:/escape",
+                                  top + "CON",
+                                  "/" + top + "a",
+                                  "orbelzolta-windows/a",
+                                  "OrbelZolta-Windows\\a",
+                                  top + "/a",
+                                  top + "a.",
+                                  top + "a ",
+                                  top + "aux.dll",
+                                  top + "a?b",
+                                  top + "con",
+                                  top + "Con.txt",
+                                  top + "nul.tar.gz",
+                                  top + "com1",
+                                  top + "LPT9.log",
+                                  top + "prn",
+                                  top + "COM0.x",
+                                  top + "...",
+                                  top + ".",
+                                  top + "..",
+                                  top + "a/./b",
+                                  top + "assets./x",
+                                  top + "a///",
+                                  top + "file.txt:stream",
+                                  top + "a\x01"
+                                        "b",
+                                  top + "a\tb",
+                                  top + "a\x1F",
+                                  std::string("OrbelZolta-Windows/a\0b", 22),
+                                  top + "a<b",
+                                  top + "a>b",
+                                  top + "a\"b",
+                                  top + "a|b",
+                                  top + "a*b",
+                                  "Other/a",
+                                  "OrbelZolta-WindowsX/a",
+                                  "OrbelZolta-Windows /a",
+                                  "..",
+                                  longest + "x",
+                                  longestFolder + "/",
+                                  longest.substr(0, 239) + "x/"})
         EXPECT_FALSE(safeEntry(name)) << name;
 }
 
@@ -345,6 +344,12 @@ TEST_F(Extract, RefusesWhatIsNoZipArchive) {
     EXPECT_FALSE(fs::exists(dest));
     EXPECT_EQ(failure(dir / "missing.zip"), "Cannot open archive");
     EXPECT_FALSE(fs::exists(dest));
+
+    // A size that claims to be in a ZIP64 field the entry does not have.
+    std::size_t second = good.find("PK\x01\x02", good.find("PK\x01\x02") + 1);
+    EXPECT_EQ(failure(archive(patched(second + 24, "\xFF\xFF\xFF\xFF"))),
+              "Cannot inspect ZIP entry");
+    EXPECT_EQ(read(dest / "OrbelZolta-Windows" / "a.txt"), "a");
 }
 
 TEST_F(Extract, FolderAndFileClashes) {
