@@ -31,7 +31,7 @@ void send(const nlohmann::json& message);
 void emit();
 void notice(const std::string& text);
 
-void post(nlohmann::json payload);          // worker thread
+void post(nlohmann::json payload);           // worker thread
 void handlePayload(nlohmann::json* payload); // takes ownership; never throws
 
 void startInstall();
