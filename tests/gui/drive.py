@@ -1,0 +1,300 @@
+#!/usr/bin/env python3
+"""Runs the real Linux launcher in an X display and uses it as a player would.
+
+  drive.py release ROOT --game EXE [--version V] [--mb N] [--rate KIB]
+      lays out a release folder for the test release server: the health and release documents,
+      the checksum list and a release archive holding the game EXE with its assets; with --rate
+      the server sends the archive at about KIB KiB/s, so its progress can be watched
+  drive.py test CASE --launcher EXE --xclose EXE --work DIR   (inside the network test runner)
+      CASE "install": start, second start, Install with progress, close refused, complete, Play
+  drive.py demo --launcher EXE --work DIR                     (inside the network test runner)
+      the launcher on the user's display; without one, under Xvfb with screenshots
+
+The page is read as a user reads it: select all and copy (the text lands on the clipboard) and
+screenshots, which are kept in the work folder. Buttons are found by their fill colour.
+"""
+
+import argparse
+import hashlib
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+import zipfile
+from pathlib import Path
+
+ACTION = (255, 128, 56)  # the page's main button: Install, or Play once installed
+BUSY_REFUSAL = "Cancel the download or let installation finish before closing."
+SECOND = "Orbel Launcher is already open."
+
+
+def make_release(root, game, version, mb, rate):
+    downloads, api = root / "downloads", root / "api"
+    downloads.mkdir(parents=True, exist_ok=True)
+    api.mkdir(parents=True, exist_ok=True)
+    name = f"OrbelZolta-{version}-Windows-x64.zip"
+    archive = downloads / name
+    with zipfile.ZipFile(archive, "w", zipfile.ZIP_DEFLATED) as z:
+        z.write(game, "OrbelZolta-Windows/OrbelZolta.exe")
+        z.writestr("OrbelZolta-Windows/assets/runtime/scene.json", '{"scene": "demo"}\n')
+        z.writestr("OrbelZolta-Windows/assets/runtime/scene.bin", os.urandom(int(mb * 2**20)),
+                   compress_type=zipfile.ZIP_STORED)
+    digest = hashlib.sha256(archive.read_bytes()).hexdigest()
+    (downloads / "SHA256SUMS.txt").write_text(f"{digest}  {name}\n")
+    size = round(archive.stat().st_size / 2**20, 1)
+    (downloads / "releases.json").write_text(json.dumps({"version": version, "windowsMB": size}))
+    (api / "health").write_text(json.dumps({"status": "online", "players": 1287, "rooms": 64}))
+    faults = {}
+    if rate:
+        faults[f"downloads/{name}"] = {"mode": "trickle", "chunk": int(rate * 1024 / 20),
+                                       "delay": 0.05}
+    (root / "faults.json").write_text(json.dumps(faults))
+
+
+class Failure(Exception):
+    pass
+
+
+def until(what, check, timeout):
+    end = time.monotonic() + timeout
+    while True:
+        result = check()
+        if result:
+            return result
+        if time.monotonic() > end:
+            raise Failure(f"timed out waiting for {what}")
+        time.sleep(0.2)
+
+
+class Display:
+    """Xvfb, or the user's display, with the tools that act on it."""
+
+    def __init__(self, work, own):
+        self.work, self.server = work, None
+        self.env = dict(os.environ)
+        if own:
+            read, write = os.pipe()
+            self.server = subprocess.Popen(
+                ["Xvfb", "-displayfd", str(write), "-screen", "0", "1600x1000x24",
+                 "-nolisten", "tcp"], pass_fds=[write], stderr=subprocess.DEVNULL)
+            os.close(write)
+            with os.fdopen(read) as f:
+                number = f.readline().strip()
+            if not number:
+                raise Failure("Xvfb did not start")
+            self.env["DISPLAY"] = ":" + number
+            self.env.pop("WAYLAND_DISPLAY", None)
+
+    def close(self):
+        if self.server:
+            self.server.terminate()
+            self.server.wait()
+
+    def run(self, *args, check=True, timeout=10):
+        result = subprocess.run(args, env=self.env, capture_output=True, text=True,
+                                timeout=timeout)
+        if check and result.returncode != 0:
+            raise Failure(f"{args[0]} failed: {result.stderr.strip()}")
+        return result.stdout
+
+    def windows(self, *query):
+        out = self.run("xdotool", "search", "--onlyvisible", *query, check=False)
+        return [w for w in out.split()]
+
+    def shot(self, name):
+        path = self.work / name
+        self.run("import", "-window", "root", str(path), timeout=20)
+        return path
+
+    def find(self, colour):
+        """The centre of the pixels of exactly this colour, or None."""
+        data = subprocess.run(["import", "-window", "root", "-depth", "8", "ppm:-"],
+                              env=self.env, capture_output=True, timeout=20).stdout
+        header = re.match(rb"P6\s+(\d+)\s+(\d+)\s+255\s", data)
+        width = int(header.group(1))
+        pixels = data[header.end():]
+        needle, xs, ys, at = bytes(colour), [], [], pixels.find(bytes(colour))
+        while at >= 0:
+            if at % 3 == 0:
+                xs.append(at // 3 % width)
+                ys.append(at // 3 // width)
+            at = pixels.find(needle, at + 1)
+        if len(xs) < 50:
+            return None
+        return (min(xs) + max(xs)) // 2, (min(ys) + max(ys)) // 2
+
+    def click(self, x, y):
+        self.run("xdotool", "mousemove", str(x), str(y), "click", "1")
+
+    def text(self, window):
+        """The page's text, as select all and copy give it."""
+        self.run("xdotool", "mousemove", "700", "8", "windowfocus", "--sync", window,
+                 "key", "ctrl+a", "ctrl+c", check=False)
+        time.sleep(0.2)
+        return self.run("xclip", "-o", "-selection", "clipboard", check=False, timeout=5)
+
+
+class Launcher:
+    def __init__(self, display, exe, work):
+        self.display, self.exe, self.work = display, exe, work
+        data = {"XDG_DATA_HOME": "data", "XDG_RUNTIME_DIR": "run", "XDG_CONFIG_HOME": "config",
+                "XDG_CACHE_HOME": "cache"}
+        self.env = dict(display.env, GDK_BACKEND="x11", NO_AT_BRIDGE="1")
+        for key, folder in data.items():
+            (work / folder).mkdir(mode=0o700, parents=True, exist_ok=True)
+            self.env[key] = str(work / folder)
+        self.data = work / "data" / "Orbel Launcher"
+
+    def start(self, log):
+        return subprocess.Popen([str(self.exe)], env=self.env, stdout=subprocess.DEVNULL,
+                                stderr=open(self.work / log, "w"))
+
+    def window(self, process):
+        def visible():
+            found = self.display.windows("--pid", str(process.pid), "--name", "^Orbel Launcher$")
+            return found[0] if found else None
+        return until("the launcher's window", visible, 30)
+
+
+def check(condition, what):
+    if not condition:
+        raise Failure(what)
+    print(f"ok: {what}")
+
+
+def install_case(display, launcher, xclose):
+    work = launcher.work
+    first = launcher.start("launcher.log")
+    try:
+        main = launcher.window(first)
+        page = until("the server online and the latest version",
+                     lambda: (lambda t: t if "Servers online" in t and "1.0.0" in t else None)(
+                         display.text(main)), 30)
+        check("Not installed" in page, "the page shows the server online and version 1.0.0")
+        display.shot("start.png")
+
+        second = launcher.start("second.log")
+        box = until("the second start's message box",
+                    lambda: display.windows("--pid", str(second.pid)), 20)
+        display.shot("second.png")
+        display.run("xdotool", "windowfocus", "--sync", box[0], "key", "Return", check=False)
+        code = second.wait(timeout=15)
+        log = (work / "second.log").read_text()
+        check(code == 0 and SECOND in log, "a second start is refused with exit code 0")
+
+        display.run("xdotool", "mousemove", "700", "8")
+        where = until("the Install button", lambda: display.find(ACTION), 10)
+        display.click(*where)
+        progress = re.compile(r"Downloading.*\d+% · [\d.]+ / [\d.]+ MB", re.S)
+        until("download progress", lambda: progress.search(display.text(main)), 30)
+        display.shot("progress.png")
+        check(True, "Install shows the downloading stage with percent and MB figures")
+
+        display.run(xclose, main)
+        time.sleep(0.5)
+        refused = until("the refusal to close", lambda: BUSY_REFUSAL in display.text(main), 10)
+        check(refused and first.poll() is None, "closing while installing is refused")
+
+        until("the install to complete",
+              lambda: (lambda t: "Complete" in t and "Ready to play" in t)(display.text(main)),
+              90)
+        display.shot("complete.png")
+        game = launcher.data / "Games" / "OrbelZolta-Windows"
+        marker = json.loads((game / "launcher-release.json").read_text())
+        settings = json.loads((launcher.data / "settings.json").read_text())
+        check((game / "OrbelZolta.exe").is_file() and marker["version"] == "1.0.0",
+              "the game folder holds the game and its release marker")
+        check(Path(settings["gamePath"]) == game / "OrbelZolta.exe",
+              "settings.json names the installed game")
+
+        (game / "OrbelZolta.args").write_text("--report=played.txt")
+        display.run("xdotool", "mousemove", "700", "8")
+        where = until("the Play button", lambda: display.find(ACTION), 10)
+        display.click(*where)
+        until("the game to start", lambda: (game / "played.txt").is_file(), 60)
+        check("Launched Orbel Zolta" in display.text(main), "Play starts the game through Wine")
+        display.shot("played.png")
+
+        display.run(xclose, main)
+        check(first.wait(timeout=30) == 0, "closing when idle ends the launcher with exit code 0")
+    finally:
+        if first.poll() is None:
+            first.kill()
+            first.wait()
+
+
+def test(args):
+    work = Path(args.work)
+    shutil.rmtree(work, ignore_errors=True)
+    work.mkdir(parents=True)
+    display = Display(work, own=True)
+    try:
+        install_case(display, Launcher(display, Path(args.launcher), work), args.xclose)
+    except Failure as failure:
+        try:
+            display.shot("failure.png")
+        finally:
+            print(f"FAILED: {failure} (screenshots in {work})", file=sys.stderr)
+        return 1
+    finally:
+        display.close()
+    print(f"screenshots in {work}")
+    return 0
+
+
+def demo(args):
+    work = Path(args.work)
+    headless = not (os.environ.get("DISPLAY") or os.environ.get("WAYLAND_DISPLAY"))
+    display = Display(work, own=headless)
+    launcher = Launcher(display, Path(args.launcher), work)
+    if not headless:
+        print("The launcher is open: press Install, then Play. Close its window to end the demo.")
+        return launcher.start("launcher.log").wait()
+    process = launcher.start("launcher.log")
+    try:
+        main = launcher.window(process)
+        until("the page", lambda: "Servers online" in display.text(main), 30)
+        print("No display: the launcher runs under Xvfb.")
+        print("screenshot:", display.shot("demo-start.png"))
+        display.run("xdotool", "mousemove", "700", "8")
+        display.click(*until("the Install button", lambda: display.find(ACTION), 10))
+        until("the install", lambda: "Ready to play" in display.text(main), 120)
+        print("screenshot:", display.shot("demo-installed.png"))
+        process.terminate()
+        return 0
+    finally:
+        if process.poll() is None:
+            process.kill()
+        process.wait()
+        display.close()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    sub = parser.add_subparsers(dest="command", required=True)
+    r = sub.add_parser("release")
+    r.add_argument("root")
+    r.add_argument("--game", required=True)
+    r.add_argument("--version", default="1.0.0")
+    r.add_argument("--mb", type=float, default=1.0)
+    r.add_argument("--rate", type=float, default=0)
+    t = sub.add_parser("test")
+    t.add_argument("case", choices=["install"])
+    t.add_argument("--launcher", required=True)
+    t.add_argument("--xclose", required=True)
+    t.add_argument("--work", required=True)
+    d = sub.add_parser("demo")
+    d.add_argument("--launcher", required=True)
+    d.add_argument("--work", required=True)
+    args = parser.parse_args()
+    if args.command == "release":
+        make_release(Path(args.root), args.game, args.version, args.mb, args.rate)
+        return 0
+    return test(args) if args.command == "test" else demo(args)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
