@@ -134,7 +134,9 @@ class Display:
         self.run("xdotool", "mousemove", "700", "8", "windowfocus", "--sync", window,
                  "key", "ctrl+a", "ctrl+c", check=False)
         time.sleep(0.2)
-        return self.run("xclip", "-o", "-selection", "clipboard", check=False, timeout=5)
+        text = self.run("xclip", "-o", "-selection", "clipboard", check=False, timeout=5)
+        self.run("xdotool", "click", "1", check=False)  # clears the selection again
+        return text
 
 
 class Launcher:

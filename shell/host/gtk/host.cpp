@@ -2,13 +2,12 @@
 // handler, the local time and message boxes.
 #include "host/host.h"
 #include "shell.h"
-
 #include "window.h"
+
 #include <launcher_core.h>
 
 #include <cstdio>
 #include <ctime>
-#include <memory>
 #include <utility>
 
 namespace launcher::host {

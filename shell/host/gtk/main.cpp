@@ -1,8 +1,8 @@
 // The Linux launcher's entry point: start-up, the main window and its loop, shutdown and the
 // exceptional exit.
 #include "shell.h"
-
 #include "window.h"
+
 #include <launcher_core.h>
 
 #include <cerrno>

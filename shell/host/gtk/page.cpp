@@ -1,7 +1,6 @@
 #include "page.h"
 
 #include <array>
-#include <cstring>
 #include <system_error>
 #include <utility>
 

@@ -4,8 +4,8 @@
 #include "host/host.h"
 #include "page.h"
 #include "shell.h"
-
 #include "window.h"
+
 #include <launcher_core.h>
 
 #include <cstdio>
