@@ -1,6 +1,9 @@
 // The core's platform seam: the few calls that differ between Windows and Linux.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <string>
 
 namespace zolta_launcher::platform {
@@ -10,5 +13,31 @@ namespace zolta_launcher::platform {
 
 // UTF-16 to UTF-8 with U+FFFD for every unpaired surrogate.
 std::string utf8(const std::u16string& text);
+
+// Milliseconds since the system started, on a clock that never goes back.
+std::uint64_t milliseconds();
+
+// One HTTPS GET from the release server in progress. httpClose releases what it holds in the
+// reverse order of acquisition, whatever state it is in.
+struct Http;
+void httpClose(Http* http) noexcept;
+struct HttpClose {
+    void operator()(Http* http) const noexcept { httpClose(http); }
+};
+using HttpRequest = std::unique_ptr<Http, HttpClose>;
+
+// Sends GET path to the release host and receives the response headers. Throws "Cannot
+// initialize secure download" or "Secure download failed. Check your connection and try again.".
+HttpRequest httpGet(const std::u16string& path);
+
+// The response's status code; 0 when it cannot be read.
+std::uint32_t httpStatus(Http& http);
+
+// The announced Content-Length; 0 when there is none or it cannot be read.
+std::uint32_t httpLength(Http& http);
+
+// Reads at most size body bytes into buffer; 0 once the body has ended.
+// Throws "Download interrupted. Please try again.".
+std::size_t httpRead(Http& http, char* buffer, std::size_t size);
 
 } // namespace zolta_launcher::platform

@@ -1,0 +1,192 @@
+// HTTPS through libcurl, driven so that it behaves like a blocking client: httpGet returns once
+// the response headers are complete, httpRead waits for the next piece of the body. curl's multi
+// interface runs the transfer; its write callback parks what arrives until httpRead takes it.
+#include "launcher_core.h"
+#include "platform/platform.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <limits>
+#include <stdexcept>
+
+#include <curl/curl.h>
+
+namespace zolta_launcher::platform {
+
+namespace {
+
+constexpr const char* initFailed = "Cannot initialize secure download";
+constexpr const char* connectFailed =
+    "Secure download failed. Check your connection and try again.";
+constexpr const char* readFailed = "Download interrupted. Please try again.";
+constexpr long connectTimeout = 10000;          // name resolution and connect, in ms
+constexpr std::uint64_t receiveTimeout = 15000; // per wait for the response or a body piece
+constexpr std::size_t pieceSize = 65536;
+
+} // namespace
+
+struct Http {
+    CURL* easy = nullptr;
+    CURLM* multi = nullptr;
+    curl_slist* headers = nullptr;
+    bool added = false;
+    bool headersDone = false;
+    bool done = false;
+    bool paused = false;
+    CURLcode result = CURLE_OK;
+    std::string parked; // body bytes received and not yet read
+    std::size_t taken = 0;
+};
+
+namespace {
+
+std::size_t onHeader(char* data, std::size_t, std::size_t size, void* user) {
+    auto& http = *static_cast<Http*>(user);
+    const bool blank =
+        (size == 2 && data[0] == '\r' && data[1] == '\n') || (size == 1 && data[0] == '\n');
+    if (blank) {
+        long status = 0;
+        curl_easy_getinfo(http.easy, CURLINFO_RESPONSE_CODE, &status);
+        // An informational (1xx) block is followed by the real response's headers.
+        if (status >= 200) http.headersDone = true;
+    }
+    return size;
+}
+
+std::size_t onBody(char* data, std::size_t, std::size_t size, void* user) {
+    auto& http = *static_cast<Http*>(user);
+    // Hold the transfer while a full piece waits; curl delivers this data again on resume.
+    if (http.parked.size() - http.taken >= pieceSize) {
+        http.paused = true;
+        return CURL_WRITEFUNC_PAUSE;
+    }
+    http.parked.append(data, size);
+    return size;
+}
+
+// Runs the transfer until ready() holds or it ends; false when the deadline passes first.
+template <typename Ready> bool drive(Http& http, std::uint64_t deadline, Ready ready) {
+    for (;;) {
+        int running = 0;
+        if (curl_multi_perform(http.multi, &running) != CURLM_OK) {
+            http.done = true;
+            http.result = CURLE_RECV_ERROR;
+        }
+        int queued = 0;
+        while (CURLMsg* message = curl_multi_info_read(http.multi, &queued)) {
+            if (message->msg != CURLMSG_DONE) continue;
+            http.done = true;
+            http.result = message->data.result;
+        }
+        if (ready() || http.done) return true;
+        const std::uint64_t now = milliseconds();
+        if (now >= deadline) return false;
+        const auto wait = static_cast<int>(std::min<std::uint64_t>(deadline - now, 1000));
+        curl_multi_poll(http.multi, nullptr, 0, wait, nullptr);
+    }
+}
+
+template <typename T> void set(CURL* easy, CURLoption option, T value) {
+    // Options that cannot be applied leave curl's default, which is never less strict.
+    curl_easy_setopt(easy, option, value);
+}
+
+} // namespace
+
+std::uint64_t milliseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1000u +
+           static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
+}
+
+void httpClose(Http* http) noexcept {
+    if (!http) return;
+    if (http->added) curl_multi_remove_handle(http->multi, http->easy);
+    if (http->multi) curl_multi_cleanup(http->multi);
+    if (http->easy) curl_easy_cleanup(http->easy);
+    curl_slist_free_all(http->headers);
+    delete http;
+}
+
+HttpRequest httpGet(const std::u16string& path) {
+    static const CURLcode global = curl_global_init(CURL_GLOBAL_DEFAULT);
+    require(global == CURLE_OK, initFailed);
+    HttpRequest http(new Http);
+    http->easy = curl_easy_init();
+    require(http->easy != nullptr, initFailed);
+    CURL* easy = http->easy;
+    const std::string url = std::string("https://") + RELEASE_HOST + utf8(path);
+    require(curl_easy_setopt(easy, CURLOPT_URL, url.c_str()) == CURLE_OK, initFailed);
+    set(easy, CURLOPT_PROTOCOLS_STR, "https");
+    set(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    set(easy, CURLOPT_USERAGENT, "OrbelLauncher/0.2.0");
+    // "Accept:" removes curl's own Accept header: no accepted types are sent.
+    http->headers = curl_slist_append(nullptr, "Cache-Control: no-cache");
+    if (http->headers) http->headers = curl_slist_append(http->headers, "Accept:");
+    require(http->headers != nullptr, initFailed);
+    set(easy, CURLOPT_HTTPHEADER, http->headers);
+    set(easy, CURLOPT_FOLLOWLOCATION, 0L);
+    set(easy, CURLOPT_CONNECTTIMEOUT_MS, connectTimeout);
+    set(easy, CURLOPT_NOSIGNAL, 1L);
+    set(easy, CURLOPT_BUFFERSIZE, static_cast<long>(pieceSize));
+    set(easy, CURLOPT_HEADERFUNCTION, onHeader);
+    set(easy, CURLOPT_HEADERDATA, http.get());
+    set(easy, CURLOPT_WRITEFUNCTION, onBody);
+    set(easy, CURLOPT_WRITEDATA, http.get());
+    http->parked.reserve(2 * pieceSize);
+    http->multi = curl_multi_init();
+    require(http->multi != nullptr, initFailed);
+    require(curl_multi_add_handle(http->multi, easy) == CURLM_OK, initFailed);
+    http->added = true;
+
+    const std::uint64_t deadline = milliseconds() + connectTimeout + receiveTimeout;
+    const bool inTime = drive(*http, deadline, [&] { return http->headersDone; });
+    // Once the headers are complete, what goes wrong belongs to the body and its reads.
+    require(inTime && http->headersDone, connectFailed);
+    return http;
+}
+
+std::uint32_t httpStatus(Http& http) {
+    long status = 0;
+    if (curl_easy_getinfo(http.easy, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK) return 0;
+    return status > 0 && status < 1000 ? static_cast<std::uint32_t>(status) : 0;
+}
+
+std::uint32_t httpLength(Http& http) {
+    curl_off_t length = -1;
+    if (curl_easy_getinfo(http.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK ||
+        length <= 0)
+        return 0;
+    // A length beyond 32 bits is still a length: it stays above every limit.
+    constexpr auto most = std::numeric_limits<std::uint32_t>::max();
+    return length > static_cast<curl_off_t>(most) ? most : static_cast<std::uint32_t>(length);
+}
+
+std::size_t httpRead(Http& http, char* buffer, std::size_t size) {
+    const std::uint64_t deadline = milliseconds() + receiveTimeout;
+    if (http.parked.size() == http.taken && http.paused) {
+        http.paused = false;
+        curl_easy_pause(http.easy, CURLPAUSE_CONT); // hands the held data to onBody at once
+    }
+    const bool inTime = drive(http, deadline, [&] { return http.parked.size() > http.taken; });
+    require(inTime, readFailed);
+    const std::size_t count = std::min(size, http.parked.size() - http.taken);
+    if (count > 0) {
+        std::memcpy(buffer, http.parked.data() + http.taken, count);
+        http.taken += count;
+        if (http.taken == http.parked.size()) {
+            http.parked.clear();
+            http.taken = 0;
+        }
+        return count;
+    }
+    if (http.result == CURLE_OK) return 0;
+    // The connection closed cleanly before the announced length: the body just ended, and the
+    // caller's length test reports it. Without a length, a cut body must not pass as whole.
+    if (http.result == CURLE_PARTIAL_FILE && httpLength(http) != 0) return 0;
+    throw std::runtime_error(readFailed);
+}
+
+} // namespace zolta_launcher::platform

@@ -1,0 +1,225 @@
+#!/usr/bin/env python3
+"""The test release server: HTTPS on one address, serving ROOT below "/zolta/".
+
+GET /zolta/NAME answers with the file ROOT/NAME (404 when there is none). Every request is
+appended to ROOT/requests.jsonl as {"path": ..., "headers": {...}}.
+
+Misbehaviour is chosen at run time through ROOT/faults.json, read afresh for every connection:
+
+  {"tls": "unknown-ca" | "wrong-host",          certificate for the next handshakes
+   "NAME": "MODE" or {"mode": "MODE", ...}}     what a request for /zolta/NAME gets
+
+Modes (options in brackets):
+  normal     the file with its Content-Length (the default)
+  chunked    no Content-Length, chunked transfer coding
+  close      no Content-Length, no coding: the body ends when the connection closes
+  length0    "Content-Length: 0" and no body
+  short      the full length announced, [send] bytes (half) sent, then a clean close
+  reset      the full length announced, [send] bytes (half) sent, then a TCP reset
+  stall      the full length announced, [send] bytes (half) sent, then silence for [seconds] (60)
+  trickle    the body in pieces of [chunk] bytes (1024) every [delay] seconds (0.02)
+  301, 302   a redirect to /zolta/NAME.moved
+  404        not found
+  drop       the request is read, then the connection is reset without a response
+Options for every mode: [chunked] true sends the body without a length, chunked; [size] serves that many zero bytes instead of a file (no file needed);
+[length] announces that Content-Length instead of the real one.
+"""
+
+import argparse
+import http.server
+import json
+import os
+import socket
+import ssl
+import struct
+import sys
+import threading
+import time
+
+ZEROS = bytes(1 << 20)
+
+
+class Body:
+    """The bytes to serve: a file or a run of zeros."""
+
+    def __init__(self, path, size):
+        self.path, self.size = path, size
+
+    def pieces(self, limit, chunk):
+        sent = 0
+        with open(self.path, "rb") if self.path else _nothing() as f:
+            while sent < limit:
+                n = min(chunk, limit - sent)
+                data = f.read(n) if f else ZEROS[:n]
+                if not data:
+                    return
+                sent += len(data)
+                yield data
+
+
+class _nothing:
+    def __enter__(self):
+        return None
+
+    def __exit__(self, *args):
+        return False
+
+
+def faults(root):
+    try:
+        with open(os.path.join(root, "faults.json"), encoding="utf-8") as f:
+            return json.load(f)
+    except (OSError, ValueError):
+        return {}
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "TestRelease"
+    sys_version = ""
+
+    def setup(self):
+        super().setup()
+        try:
+            self.connection.do_handshake()
+            self.shaken = True
+        except (ssl.SSLError, OSError):
+            self.shaken = False  # a refused certificate: nothing more to do
+
+    def handle(self):
+        if self.shaken:
+            super().handle()
+
+    def log_message(self, *args):
+        pass
+
+    def do_GET(self):
+        root = self.server.root
+        with self.server.lock, open(os.path.join(root, "requests.jsonl"), "a") as log:
+            log.write(json.dumps({"path": self.path, "headers": dict(self.headers)}) + "\n")
+        self.close_connection = True
+        if not self.path.startswith("/zolta/"):
+            return self.plain(404)
+        name = self.path[len("/zolta/"):]
+        fault = faults(root).get(name, "normal")
+        if isinstance(fault, str):
+            fault = {"mode": fault}
+        mode = fault.get("mode", "normal")
+        if mode == "drop":
+            return self.reset()
+        if mode in ("301", "302"):
+            self.send_response(int(mode))
+            self.send_header("Location", self.path + ".moved")
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
+        if mode == "404":
+            return self.plain(404)
+        body = self.body(root, name, fault)
+        if body is None:
+            return self.plain(404)
+        self.serve(body, mode, fault)
+
+    def body(self, root, name, fault):
+        if "size" in fault:
+            return Body(None, int(fault["size"]))
+        path = os.path.realpath(os.path.join(root, name))
+        if not path.startswith(os.path.realpath(root) + os.sep) or not os.path.isfile(path):
+            return None
+        return Body(path, os.path.getsize(path))
+
+    def serve(self, body, mode, fault):
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        chunked = mode == "chunked" or fault.get("chunked", False)
+        if chunked:
+            self.send_header("Transfer-Encoding", "chunked")
+        elif mode == "length0":
+            self.send_header("Content-Length", "0")
+        elif mode != "close":
+            self.send_header("Content-Length", str(fault.get("length", body.size)))
+        self.send_header("Connection", "close")
+        self.end_headers()
+        if mode == "length0":
+            return
+        limit = body.size
+        if mode in ("short", "reset", "stall"):
+            limit = int(fault.get("send", body.size // 2))
+        chunk = int(fault.get("chunk", 1024)) if mode == "trickle" else 1 << 20
+        try:
+            for data in body.pieces(limit, chunk):
+                if chunked:
+                    self.wfile.write(b"%x\r\n%s\r\n" % (len(data), data))
+                else:
+                    self.wfile.write(data)
+                if mode == "trickle":
+                    self.wfile.flush()
+                    time.sleep(float(fault.get("delay", 0.02)))
+            if chunked and limit == body.size:
+                self.wfile.write(b"0\r\n\r\n")
+            self.wfile.flush()
+            if mode == "reset":
+                time.sleep(0.2)  # lets the client take what was sent: the loss is mid-body
+                return self.reset()
+            if mode == "stall":
+                time.sleep(float(fault.get("seconds", 60)))
+            if mode in ("short", "close"):
+                self.connection.unwrap()  # a clean TLS close: the body just ends early
+        except (OSError, ssl.SSLError):
+            pass
+
+    def plain(self, status):
+        self.send_response(status)
+        self.send_header("Content-Length", "0")
+        self.end_headers()
+
+    def reset(self):
+        # SO_LINGER with a zero time-out turns the close into a TCP reset.
+        self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        self.close_connection = True
+        self.connection.close()
+
+
+class Server(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def __init__(self, address, root, contexts):
+        self.root, self.contexts, self.lock = root, contexts, threading.Lock()
+        super().__init__(address, Handler)
+
+    def get_request(self):
+        sock, address = self.socket.accept()
+        context = self.contexts.get(faults(self.root).get("tls"), self.contexts[None])
+        # The handshake runs in the connection's own thread (Handler.setup).
+        return context.wrap_socket(sock, server_side=True, do_handshake_on_connect=False), address
+
+
+def context(cert, key):
+    ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    ctx.load_cert_chain(cert, key)
+    return ctx
+
+
+def main():
+    parser = argparse.ArgumentParser(description="HTTPS test release server")
+    parser.add_argument("--root", required=True)
+    parser.add_argument("--certs", required=True, help="folder made by the network test runner")
+    parser.add_argument("--address", default="127.0.0.1")
+    parser.add_argument("--port", type=int, default=443)
+    parser.add_argument("--ready", help="file created once the server listens")
+    args = parser.parse_args()
+    c = lambda name: context(os.path.join(args.certs, name + ".crt"), os.path.join(args.certs, name + ".key"))
+    contexts = {None: c("server"), "unknown-ca": c("unknown-ca"), "wrong-host": c("wrong-host")}
+    server = Server((args.address, args.port), args.root, contexts)
+    if args.ready:
+        open(args.ready, "w").close()
+    try:
+        server.serve_forever()
+    except KeyboardInterrupt:
+        pass
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,279 @@
+// fetch against the test release server (run through tests/net/netrun) and mb.
+#include "launcher_core.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using zolta_launcher::fetch;
+using zolta_launcher::mb;
+
+namespace {
+
+const char* const incomplete = "Download is incomplete";
+const char* const notReturned = "The release server did not return the requested file.";
+const char* const tooLarge = "Release exceeds the download size limit";
+const char* const cancelled = "Download cancelled. Your existing installation is unchanged.";
+const char* const interrupted = "Download interrupted. Please try again.";
+const char* const insecure = "Secure download failed. Check your connection and try again.";
+constexpr std::uint64_t fileLimit = 536870912;
+
+// The folder the server serves; under Wine the runner's Unix path is reached through drive Z:.
+fs::path served() {
+    const char* root = std::getenv("ZOLTA_TEST_ROOT");
+    if (!root) throw std::runtime_error("run through tests/net/netrun");
+    fs::path path(root);
+    return path.is_absolute() ? path : fs::path(std::string("Z:") + root);
+}
+
+void write(const fs::path& file, const std::string& bytes) {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::string read(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+void put(const std::string& name, const std::string& bytes) {
+    write(served() / name, bytes);
+}
+
+// What the server does with the next requests; see tests/net/server.py.
+void faults(const json& modes) {
+    write(served() / "faults.json", modes.dump());
+}
+
+std::vector<json> requests() {
+    std::vector<json> all;
+    std::istringstream lines(read(served() / "requests.jsonl"));
+    for (std::string line; std::getline(lines, line);) all.push_back(json::parse(line));
+    return all;
+}
+
+std::string failure(const std::function<void()>& run) {
+    try {
+        run();
+    } catch (const std::runtime_error& error) {
+        return error.what();
+    }
+    return "no failure";
+}
+
+std::string body(std::size_t size) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 7 + i / 251);
+    return bytes;
+}
+
+struct Events {
+    std::vector<json> events;
+    std::vector<std::chrono::steady_clock::time_point> times;
+    zolta_launcher::ProgressCallback callback() {
+        return [this](json event) {
+            events.push_back(std::move(event));
+            times.push_back(std::chrono::steady_clock::now());
+        };
+    }
+};
+
+class Download : public testing::Test {
+  protected:
+    void SetUp() override {
+        faults(json::object());
+        fs::remove(served() / "requests.jsonl");
+        folder = fs::temp_directory_path() / "download-tests";
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+    }
+    void TearDown() override { fs::remove_all(folder); }
+    fs::path folder;
+};
+
+} // namespace
+
+TEST(Mb, MebibytesWithOneDecimalTiesToEven) {
+    const std::pair<std::uint64_t, const char*> cases[] = {
+        {0, "0.0"},           {52428, "0.0"},         {52429, "0.1"},
+        {65536, "0.1"},       {262144, "0.2"},        {786432, "0.8"},
+        {1048576, "1.0"},     {1310720, "1.2"},       {123456789, "117.7"},
+        {536870912, "512.0"}, {4294967295, "4096.0"}, {UINT64_MAX, "17592186044416.0"},
+    };
+    for (const auto& [bytes, text] : cases) EXPECT_EQ(mb(bytes), text) << bytes;
+}
+
+TEST_F(Download, MemoryModeReturnsTheRawBodyAndSendsTheFixedRequest) {
+    const std::string bytes = body(40000) + "\r\n\n\r\x00\xff";
+    put("downloads/SHA256SUMS.txt", bytes);
+    EXPECT_EQ(fetch(u"downloads/SHA256SUMS.txt", {}, nullptr, {}), bytes);
+    const json request = requests().back();
+    EXPECT_EQ(request["path"], "/zolta/downloads/SHA256SUMS.txt");
+    EXPECT_EQ(request["headers"]["User-Agent"], "OrbelLauncher/0.2.0");
+    EXPECT_EQ(request["headers"]["Cache-Control"], "no-cache");
+    EXPECT_FALSE(request["headers"].contains("Accept"));
+    EXPECT_FALSE(request["headers"].contains("Referer"));
+}
+
+TEST_F(Download, MemoryLimitIsInclusiveWithAndWithoutLength) {
+    for (const char* mode : {"normal", "chunked", "close"}) {
+        faults({{"at", {{"mode", mode}, {"size", 65536}}},
+                {"over", {{"mode", mode}, {"size", 65537}}}});
+        EXPECT_EQ(fetch(u"at", {}, nullptr, {}).size(), 65536u) << mode;
+        EXPECT_EQ(failure([] { fetch(u"over", {}, nullptr, {}); }), tooLarge) << mode;
+    }
+}
+
+TEST_F(Download, FileModeAcceptsExactlyTheLimit) {
+    faults({{"at", {{"size", fileLimit}}}, {"over", {{"size", fileLimit + 1}}}});
+    const fs::path file = folder / "archive.zip";
+    EXPECT_EQ(fetch(u"at", file, nullptr, {}), "");
+    EXPECT_EQ(fs::file_size(file), fileLimit);
+    fs::remove(file);
+    // Refused on the announced length alone: no file is made.
+    EXPECT_EQ(failure([&] { fetch(u"over", file, nullptr, {}); }), tooLarge);
+    EXPECT_FALSE(fs::exists(file));
+}
+
+TEST_F(Download, FileModeWritesTheBodyUnchanged) {
+    const std::string bytes = body(300000) + "\n\r\n";
+    put("downloads/OrbelZolta-1.2.3-Windows-x64.zip", bytes);
+    const fs::path file = folder / "archive.zip";
+    write(file, std::string(500000, 'x')); // truncated, not overwritten in place
+    EXPECT_EQ(fetch(u"downloads/OrbelZolta-1.2.3-Windows-x64.zip", file, nullptr, {}), "");
+    EXPECT_EQ(read(file), bytes);
+}
+
+TEST_F(Download, FailuresCarryTheirMessages) {
+    put("file", body(60000));
+    struct Case {
+        json fault;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{{"file", "404"}}, notReturned},
+        {{{"file", "301"}}, notReturned},
+        {{{"file", "302"}}, notReturned},
+        {{{"file", "short"}}, incomplete},
+        {{{"file", {{"mode", "short"}, {"send", 0}}}}, incomplete},
+        {{{"file", "reset"}}, interrupted},
+        {{{"file", {{"mode", "short"}, {"chunked", true}}}}, interrupted}, // cut, no length
+        {{{"file", "drop"}}, insecure},
+        {{{"tls", "unknown-ca"}}, insecure},
+        {{{"tls", "wrong-host"}}, insecure},
+    };
+    for (const Case& c : cases) {
+        faults(c.fault);
+        Events seen;
+        EXPECT_EQ(failure([&] { fetch(u"file", {}, nullptr, seen.callback()); }), c.message)
+            << c.fault;
+        for (const json& event : seen.events) EXPECT_FALSE(event["progress"].is_number_integer());
+    }
+    faults(json::object());
+    EXPECT_EQ(failure([] { fetch(u"missing", {}, nullptr, {}); }), notReturned);
+    for (const json& request : requests())
+        EXPECT_EQ(request["path"].get<std::string>().find(".moved"), std::string::npos);
+}
+
+TEST_F(Download, StalledBodyIsInterrupted) {
+    put("file", body(100000));
+    faults({{"file", {{"mode", "stall"}, {"seconds", 30}}}});
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(failure([&] { fetch(u"file", folder / "partial", nullptr, {}); }), interrupted);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(25));
+    EXPECT_EQ(fs::file_size(folder / "partial"), 50000u); // the partial file stays
+}
+
+TEST_F(Download, EventsAreSpacedAndEndWithTheFinalEvent) {
+    // About 1 s of trickling: a few events, each at least 150 ms after the one before.
+    faults({{"file", {{"mode", "trickle"}, {"size", 100000}, {"chunk", 2000}, {"delay", 0.02}}}});
+    Events seen;
+    fetch(u"file", folder / "file", nullptr, seen.callback());
+    ASSERT_GE(seen.events.size(), 3u);
+    double last = -1;
+    for (std::size_t i = 0; i + 1 < seen.events.size(); ++i) {
+        const json& event = seen.events[i];
+        ASSERT_TRUE(event["progress"].is_number_float()) << event;
+        EXPECT_GT(event["progress"].get<double>(), last);
+        EXPECT_LT(event["progress"].get<double>(), 100.0);
+        last = event["progress"];
+        EXPECT_EQ(event["total"], mb(100000));
+        if (i > 0) {
+            EXPECT_GE(seen.times[i] - seen.times[i - 1], std::chrono::milliseconds(149));
+        }
+    }
+    const json final = {{"progress", 100}, {"received", mb(100000)}, {"total", mb(100000)}};
+    EXPECT_EQ(seen.events.back(), final);
+    EXPECT_TRUE(seen.events.back()["progress"].is_number_integer());
+}
+
+TEST_F(Download, WithoutLengthEventsHaveNoTotal) {
+    faults({{"file", {{"mode", "chunked"}, {"size", 200000}}}});
+    Events seen;
+    EXPECT_EQ(fetch(u"file", folder / "file", nullptr, seen.callback()), "");
+    EXPECT_EQ(fs::file_size(folder / "file"), 200000u);
+    ASSERT_GE(seen.events.size(), 2u);
+    EXPECT_EQ(
+        seen.events.front(),
+        (json{{"progress", 0.0}, {"received", seen.events.front()["received"]}, {"total", ""}}));
+    EXPECT_TRUE(seen.events.front()["progress"].is_number_float());
+    EXPECT_EQ(seen.events.back(), (json{{"progress", 100}, {"received", "0.2"}, {"total", "0.2"}}));
+}
+
+TEST_F(Download, EmptyBodyGivesEmptyResultAndFile) {
+    for (const char* mode : {"length0", "normal", "chunked"}) {
+        faults({{"empty", {{"mode", mode}, {"size", 0}}}});
+        Events seen;
+        EXPECT_EQ(fetch(u"empty", {}, nullptr, seen.callback()), "") << mode;
+        EXPECT_EQ(fetch(u"empty", folder / "empty", nullptr, seen.callback()), "") << mode;
+        EXPECT_EQ(fs::file_size(folder / "empty"), 0u);
+        const json final = {{"progress", 100}, {"received", "0.0"}, {"total", "0.0"}};
+        EXPECT_EQ(seen.events, std::vector<json>({final, final})) << mode;
+    }
+}
+
+TEST_F(Download, CancelSetBeforeTheStartStillTestsTheResponse) {
+    put("file", body(1000));
+    std::atomic<bool> cancel{true};
+    Events seen;
+    const fs::path file = folder / "file";
+    EXPECT_EQ(failure([&] { fetch(u"file", file, &cancel, seen.callback()); }), cancelled);
+    EXPECT_TRUE(fs::exists(file));
+    EXPECT_EQ(fs::file_size(file), 0u);
+    EXPECT_TRUE(seen.events.empty());
+    EXPECT_EQ(requests().size(), 1u); // the request was sent all the same
+    EXPECT_EQ(failure([&] { fetch(u"missing", {}, &cancel, {}); }), notReturned);
+    faults({{"big", {{"size", 70000}}}});
+    EXPECT_EQ(failure([&] { fetch(u"big", {}, &cancel, {}); }), tooLarge);
+}
+
+TEST_F(Download, CancelDuringTheTransferKeepsThePartialFile) {
+    faults({{"file", {{"mode", "trickle"}, {"size", 200000}, {"chunk", 1000}, {"delay", 0.01}}}});
+    std::atomic<bool> cancel{false};
+    const fs::path file = folder / "file";
+    EXPECT_EQ(failure([&] { fetch(u"file", file, &cancel, [&](json) { cancel = true; }); }),
+              cancelled);
+    EXPECT_GT(fs::file_size(file), 0u);
+    EXPECT_LT(fs::file_size(file), 200000u);
+}
+
+TEST_F(Download, FileThatCannotBeCreatedIsReported) {
+    put("file", body(10));
+    EXPECT_EQ(failure([&] { fetch(u"file", folder / "missing" / "file", nullptr, {}); }),
+              "Cannot create the download file");
+}
+
+TEST_F(Download, CallbackExceptionPassesThrough) {
+    put("file", body(10));
+    struct Stop {};
+    EXPECT_THROW(fetch(u"file", {}, nullptr, [](json) { throw Stop{}; }), Stop);
+}
