@@ -9,6 +9,10 @@ namespace launcher {
 namespace {
 
 void apply(nlohmann::json& payload) {
+    // A text that is not valid UTF-8 would make every later state message fail; repair it before
+    // any of it reaches the document or the page.
+    payload = nlohmann::json::parse(
+        payload.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
     if (payload.value("finished", false)) {
         working = false;
         if (worker.joinable()) worker.join();
