@@ -44,7 +44,7 @@ std::vector<nlohmann::json> messages() {
 
 std::vector<std::string> notices() {
     std::vector<std::string> texts;
-    for (const auto& message : messages()) {
+    for (auto message : messages()) {
         if (message["type"] == "notice") texts.push_back(message["message"]);
     }
     return texts;
@@ -52,7 +52,7 @@ std::vector<std::string> notices() {
 
 nlohmann::json lastState() {
     nlohmann::json last;
-    for (const auto& message : messages()) {
+    for (auto message : messages()) {
         if (message["type"] == "state") last = message["data"];
     }
     return last;

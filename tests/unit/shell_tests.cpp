@@ -72,7 +72,7 @@ TEST_F(Shell, DetectChoosesTheGameInUse) {
         launcher::detect();
         fs::path expected = c.expectLinked ? linked : c.expectManaged ? managedExe() : fs::path{};
         EXPECT_EQ(launcher::game, expected);
-        const auto& s = launcher::state;
+        auto& s = launcher::state;
         EXPECT_EQ(s["installed"], !expected.empty());
         EXPECT_EQ(s["path"], launcher::utf8(expected));
         EXPECT_EQ(s["managedInstalled"], c.managedComplete);
@@ -339,7 +339,7 @@ TEST_F(Shell, InstallSuccessPayloadSelectsAndSavesTheManagedGame) {
                                      {"latestVersion", "2.1.0"}});
     EXPECT_FALSE(launcher::working);
     EXPECT_EQ(launcher::game, managedExe());
-    const auto state = testhost::lastState();
+    auto state = testhost::lastState();
     EXPECT_EQ(state["installed"], true);
     EXPECT_EQ(state["installedVersion"], "2.1.0");
     EXPECT_EQ(state["updateAvailable"], false);
@@ -381,9 +381,9 @@ TEST_F(Shell, FailingPayloadsShowAnErrorStage) {
         launcher::state["busy"] = true;
         launcher::handlePayload(new json(c.payload));
         EXPECT_EQ(launcher::working, c.workingAfter);
-        const auto messages = testhost::messages();
+        auto messages = testhost::messages();
         ASSERT_EQ(messages.size(), 2u);
-        const auto& state = messages[0]["data"];
+        auto state = messages[0]["data"];
         EXPECT_EQ(state["busy"], false);
         EXPECT_EQ(state["stage"], "error");
         EXPECT_EQ(state["activity"], json::array());
@@ -437,7 +437,7 @@ TEST_F(Shell, ReadySendsTheFreshStateFirst) {
     launcher::handle({{"action", "ready"}});
     EXPECT_TRUE(launcher::ready);
     EXPECT_FALSE(launcher::working);
-    const auto messages = testhost::messages();
+    auto messages = testhost::messages();
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[0], messages[1]);
     EXPECT_EQ(messages[0]["type"], "state");
