@@ -1,0 +1,240 @@
+// The game is a Windows program: it runs through Wine, and a Wine process is found in procfs.
+#include "launcher_core.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace zolta_launcher {
+
+namespace {
+
+constexpr std::uint32_t stillActive = 259;
+
+// ASCII letters fold to one case, every other byte must match (as _wcsicmp on the UTF-16 text).
+bool sameText(const std::string& a, const std::string& b) {
+    auto fold = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (fold(static_cast<unsigned char>(a[i])) != fold(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+enum class Read { ok, gone, denied };
+
+Read readFile(const std::string& name, std::string& text) {
+    auto outcome = [] { return errno == EACCES || errno == EPERM ? Read::denied : Read::gone; };
+    int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return outcome();
+    text.clear();
+    char buffer[8192];
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<std::size_t>(n));
+    Read result = n < 0 ? outcome() : Read::ok;
+    close(fd);
+    return result;
+}
+
+// Wine names a process after its Windows image, in comm (15 bytes, enough for the game's 14)
+// and in the first argument, which holds the image's Unix or Windows path.
+bool gameNamed(const std::string& proc) {
+    std::string comm, cmdline;
+    if (readFile(proc + "/comm", comm) == Read::ok) {
+        if (!comm.empty() && comm.back() == '\n') comm.pop_back();
+        if (sameText(comm, "OrbelZolta.exe")) return true;
+    }
+    if (readFile(proc + "/cmdline", cmdline) != Read::ok) return false;
+    std::string first = cmdline.substr(0, cmdline.find('\0'));
+    return sameText(first.substr(first.find_last_of("/\\") + 1), "OrbelZolta.exe");
+}
+
+// Whether the process maps one of the files named; a process whose mappings cannot be read
+// counts as running it. The kernel names each mapped file by its full path: the Windows image
+// that Wine maps appears there, whatever drive letter the game was started through.
+bool runs(const std::string& proc, const std::vector<std::string>& exe) {
+    std::string maps;
+    Read read = readFile(proc + "/maps", maps);
+    if (read != Read::ok) return read == Read::denied;
+    std::istringstream lines(maps);
+    const std::string deleted = " (deleted)";
+    for (std::string line; std::getline(lines, line);) {
+        auto slash = line.find('/');
+        if (slash == std::string::npos) continue;
+        std::string file = line.substr(slash);
+        if (file.size() > deleted.size() && file.ends_with(deleted))
+            file.resize(file.size() - deleted.size());
+        for (const auto& wanted : exe)
+            if (sameText(file, wanted)) return true;
+    }
+    return false;
+}
+
+// exe as the kernel may name it: its lexical normal form and the form with links resolved.
+std::vector<std::string> forms(const std::filesystem::path& exe) {
+    std::error_code error;
+    auto full = std::filesystem::absolute(exe, error);
+    std::vector<std::string> out{(error ? exe : full).lexically_normal().string()};
+    auto real = std::filesystem::weakly_canonical(exe, error);
+    if (!error) out.push_back(real.string());
+    return out;
+}
+
+struct Closer {
+    void operator()(DIR* dir) const { closedir(dir); }
+};
+
+struct SpawnActions {
+    posix_spawn_file_actions_t value;
+    SpawnActions() { posix_spawn_file_actions_init(&value); }
+    ~SpawnActions() { posix_spawn_file_actions_destroy(&value); }
+};
+
+// The game starts with every signal at its default and none blocked, whatever the launcher's
+// own threads ignore or block.
+struct SpawnAttributes {
+    posix_spawnattr_t value;
+    SpawnAttributes() {
+        posix_spawnattr_init(&value);
+        sigset_t none, all;
+        sigemptyset(&none);
+        sigfillset(&all);
+        posix_spawnattr_setsigmask(&value, &none);
+        posix_spawnattr_setsigdefault(&value, &all);
+        posix_spawnattr_setflags(&value, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    }
+    ~SpawnAttributes() { posix_spawnattr_destroy(&value); }
+};
+
+// Splits arguments as a Windows program splits its command line, so that the game receives the
+// same arguments from Wine, which builds the Windows command line from them again.
+std::vector<std::string> split(const std::string& text) {
+    std::vector<std::string> out;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+        if (i == text.size()) break;
+        std::string arg;
+        bool quoted = false;
+        while (i < text.size() && (quoted || (text[i] != ' ' && text[i] != '\t'))) {
+            std::size_t slashes = 0;
+            while (i < text.size() && text[i] == '\\') ++slashes, ++i;
+            if (i < text.size() && text[i] == '"') {
+                arg.append(slashes / 2, '\\');
+                if (slashes % 2) {
+                    arg.push_back('"');
+                } else if (quoted && i + 1 < text.size() && text[i + 1] == '"') {
+                    arg.push_back('"'); // "" inside quotes is a literal quote
+                    ++i;
+                } else {
+                    quoted = !quoted;
+                }
+                ++i;
+            } else {
+                arg.append(slashes, '\\');
+                if (i < text.size() && (quoted || (text[i] != ' ' && text[i] != '\t')))
+                    arg.push_back(text[i++]);
+            }
+        }
+        out.push_back(arg);
+    }
+    return out;
+}
+
+} // namespace
+
+bool gameRunning(const std::filesystem::path& exe) {
+    std::unique_ptr<DIR, Closer> proc(opendir("/proc"));
+    require(proc != nullptr, "Cannot check running games");
+    auto wanted = forms(exe);
+    while (dirent* entry = readdir(proc.get())) {
+        std::string id = entry->d_name;
+        if (id.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::string dir = "/proc/" + id;
+        if (gameNamed(dir) && runs(dir, wanted)) return true;
+    }
+    return false;
+}
+
+ProcessInfo launch(const std::filesystem::path& exe, const std::u16string& arguments) {
+    require(validGame(exe), "Choose OrbelZolta.exe with its complete assets folder.");
+    std::error_code error;
+    auto full = std::filesystem::absolute(exe, error); // the game starts in another folder
+    require(!error, "Windows could not start Zolta.");
+    std::vector<std::string> args{"wine", full.string()};
+    for (auto& arg : split(narrow(arguments))) args.push_back(arg);
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    SpawnActions actions;
+    SpawnAttributes attributes;
+    posix_spawn_file_actions_addchdir_np(&actions.value, full.parent_path().c_str());
+    posix_spawn_file_actions_addclosefrom_np(&actions.value, 3); // no inherited handles
+    pid_t pid = 0;
+    int failed =
+        posix_spawnp(&pid, "wine", &actions.value, &attributes.value, argv.data(), environ);
+    require(failed == 0, "Windows could not start Zolta.");
+    int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    // 0 means "no handle" in ProcessInfo, so the handle never takes a standard descriptor.
+    int handle = fd < 0 ? -1 : fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    if (fd >= 0) close(fd);
+    if (handle < 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        require(false, "Windows could not start Zolta.");
+    }
+    auto id = static_cast<std::uint32_t>(pid);
+    return {handle, 0, id, id};
+}
+
+std::uint32_t waitProcess(const ProcessInfo& process, std::uint32_t ms) {
+    if (process.process <= 0) return stillActive;
+    int fd = static_cast<int>(process.process);
+    pollfd ready{fd, POLLIN, 0};
+    // A signal cuts the wait short; the limit applies to the whole wait.
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now());
+        int rc = poll(&ready, 1, static_cast<int>(std::clamp<long long>(left.count(), 0, INT_MAX)));
+        if (rc >= 0 || errno != EINTR) break;
+    }
+    // Read the status without reaping, so it can be read again; closeProcess reaps.
+    siginfo_t info{};
+    if (waitid(P_PIDFD, static_cast<id_t>(fd), &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+        info.si_pid == 0)
+        return stillActive;
+    if (info.si_code == CLD_EXITED) return static_cast<std::uint32_t>(info.si_status);
+    return 128 + static_cast<std::uint32_t>(info.si_status); // ended by a signal
+}
+
+void closeProcess(ProcessInfo& process) {
+    if (process.process > 0) {
+        int fd = static_cast<int>(process.process);
+        siginfo_t info{};
+        waitid(P_PIDFD, static_cast<id_t>(fd), &info, WEXITED | WNOHANG); // reap a game that ended
+        close(fd);
+    }
+    process.process = 0;
+    process.thread = 0;
+}
+
+} // namespace zolta_launcher
