@@ -20,25 +20,38 @@ extern std::atomic<bool> cancelled;
 extern bool working;
 extern bool ready;
 
+// Picks the game in use (a complete linked game, else a complete managed copy, else none) and
+// writes the six installation keys. Throws only the file-system errors of validGame.
 void detect();
+// Adds an activity entry at the front of "activity", keeping the newest eight.
 void record(const std::string& text);
+// The local time as "HH:MM".
 std::u16string stamp();
 
-void readSettings(); // start-up's tolerant read of support / "settings.json"
+void readSettings(); // start-up's tolerant read of support / "settings.json"; never throws
 void save();         // throws "Cannot save launcher settings"
 
+// Posts to the page once it exists and has sent "ready"; dropped before. Throws the JSON
+// library's type error 316 for text that is not valid UTF-8.
 void send(const nlohmann::json& message);
-void emit();
-void notice(const std::string& text);
+void emit();                          // the whole state document
+void notice(const std::string& text); // one text for the page to show
 
-void post(nlohmann::json payload);           // worker thread
+void post(nlohmann::json payload);           // worker thread; an undeliverable payload is freed
 void handlePayload(nlohmann::json* payload); // takes ownership; never throws
 
-void startInstall();
-void refresh();
-void handle(const nlohmann::json& message); // one page action
-void receive(const std::u16string& text);   // a page message already accepted by the host
+void startInstall(); // refuses while a job or the managed game runs; throws the latter
+void refresh();      // starts the release check unless a job runs
+void handle(const nlohmann::json& message); // one page action; throws what the action throws
+void receive(
+    const std::u16string& text); // a page message already accepted by the host; never throws
 
 int smoke(const std::filesystem::path& folder); // the self-test; 0 passed, 1 failed
+
+// Text helpers. clean: text with every ill-formed UTF-8 sequence replaced by U+FFFD, so it can
+// always be serialised. utf8/utf16: a path's text as composed, unpaired units replaced.
+std::string clean(const std::string& text);
+std::string utf8(const std::filesystem::path& path);
+std::u16string utf16(const std::filesystem::path& path);
 
 } // namespace launcher

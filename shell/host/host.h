@@ -9,8 +9,8 @@
 
 namespace launcher::host {
 
-// Hands a heap payload to the user-interface thread, in posting order; any thread.
-// False when nothing was queued: the caller still owns the payload.
+// Hands a heap payload to the user-interface thread, which passes it to handlePayload, in
+// posting order; any thread. False when nothing was queued: the caller still owns the payload.
 [[nodiscard]] bool postPayload(nlohmann::json* payload);
 
 // Whether the page's web view exists.
@@ -30,8 +30,5 @@ struct LocalTime {
     unsigned minute = 0;
 };
 LocalTime localTime();
-
-// Replaces to with from in one step that reaches the disk before it returns.
-[[nodiscard]] bool replaceFile(const std::filesystem::path& from, const std::filesystem::path& to);
 
 } // namespace launcher::host

@@ -1,0 +1,332 @@
+// The release check and the install job end to end: the real core against the test release
+// server, run inside the network test runner, with the test host standing in for the window.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <thread>
+
+#include "installs.h"
+#include "launcher_core.h"
+#include "shell.h"
+#include "testhost.h"
+
+using nlohmann::json;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string checked = "Library checked. Release information is up to date.";
+const std::string unchecked =
+    "Couldn\u2019t check the latest release. Your installed game is still available.";
+const std::string pleaseWait = "Please wait for the current operation to finish.";
+
+// What the core itself reports for an install from the server as it is now: the failure text
+// and the status line of the last stage reached.
+std::pair<std::string, std::string> coreFailure() {
+    testhost::Folder scratch;
+    std::atomic<bool> flag = false;
+    std::string status;
+    try {
+        zolta_launcher::install(scratch.path, flag, [&](json event) {
+            if (event.contains("status")) status = event["status"];
+        });
+    } catch (const std::exception& e) {
+        return {e.what(), status};
+    }
+    return {"(no failure)", status};
+}
+
+struct Jobs : testing::Test {
+    testhost::Folder folder;
+    fs::path root = installs::servedRoot();
+
+    void SetUp() override {
+        testhost::reset(folder.path);
+        fs::remove_all(root / "api");
+        launcher::ready = true;
+    }
+    void TearDown() override {
+        EXPECT_TRUE(testhost::finish());
+        testhost::reset(folder.path);
+    }
+    fs::path managedExe() const { return launcher::managed / "OrbelZolta.exe"; }
+    void serve(const std::string& name, const std::string& text) {
+        installs::put(root / name, text);
+    }
+    void publish(const std::string& release, bool wrongDigest = false) {
+        installs::publish(root, release, installs::entries(installs::game(release)), wrongDigest);
+    }
+    std::vector<std::string> stages() const {
+        std::vector<std::string> seen;
+        for (auto message : testhost::messages()) {
+            if (message["type"] != "state") continue;
+            const std::string stage = message["data"]["stage"];
+            if (seen.empty() || seen.back() != stage) seen.push_back(stage);
+        }
+        return seen;
+    }
+};
+
+void run(const json& message) {
+    launcher::handle(message);
+}
+
+} // namespace
+
+TEST_F(Jobs, ReadySendsTheStateThenTheAutomaticCheck) {
+    launcher::ready = false;
+    serve("api/health", R"({"status":"online","players":12,"rooms":3,"motd":"hi"})");
+    serve("downloads/releases.json", R"({"version":"2.1.0","windowsMB":512})");
+    testhost::clock = {21, 30};
+    run({{"action", "ready"}});
+    EXPECT_TRUE(launcher::working);
+    ASSERT_EQ(testhost::wire.size(), 1u);
+    EXPECT_EQ(testhost::messages()[0]["type"], "state");
+    ASSERT_TRUE(testhost::finish());
+
+    auto messages = testhost::messages();
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[1], json({{"message", checked}, {"type", "notice"}}));
+    auto state = messages[2]["data"];
+    EXPECT_EQ(state["online"], true);
+    EXPECT_EQ(state["players"], 12);
+    EXPECT_EQ(state["rooms"], 3);
+    EXPECT_EQ(state["latestVersion"], "2.1.0");
+    EXPECT_EQ(state["checked"], "21:30");
+    EXPECT_FALSE(state.contains("motd"));
+    EXPECT_NE(testhost::wire[2].find("\"releaseMB\":512.0"), std::string::npos);
+    EXPECT_FALSE(launcher::worker.joinable());
+}
+
+TEST_F(Jobs, CheckKeepsWhatItCouldRead) {
+    struct Case {
+        const char* name;
+        std::optional<std::string> health, release;
+        json expected; // members of the state afterwards; "notice": the one notice's text
+    };
+    const json earlier = {
+        {"players", 7}, {"rooms", 1}, {"latestVersion", "1.0.0"}, {"releaseMB", 100.0}};
+    const std::string release = R"({"version":"2.0.0","windowsMB":80.5})";
+    const std::string health = R"({"status":"online","players":4,"rooms":2})";
+    const Case cases[] = {
+        {"health missing",
+         std::nullopt,
+         release,
+         {{"online", false}, {"players", 7}, {"latestVersion", "2.0.0"}, {"notice", checked}}},
+        {"status in another case",
+         R"({"status":"Online"})",
+         release,
+         {{"online", false}, {"players", 0}, {"rooms", 0}}},
+        {"status with a blank", R"({"status":"online "})", release, {{"online", false}}},
+        {"players not a number",
+         R"({"status":"online","players":"many","rooms":5})",
+         release,
+         {{"online", true}, {"players", 7}, {"rooms", 1}}},
+        {"counts cut and clamped",
+         R"({"status":"online","players":2.9,"rooms":1e12})",
+         release,
+         {{"players", 2}, {"rooms", 2147483647}}},
+        {"health not an object", R"(["online"])", release, {{"online", false}, {"players", 7}}},
+        {"health too large",
+         R"({"status":"online","pad":")" + std::string(65536, 'x') + "\"}",
+         release,
+         {{"online", false}}},
+        {"release missing",
+         health,
+         std::nullopt,
+         {{"online", true},
+          {"players", 4},
+          {"latestVersion", "1.0.0"},
+          {"releaseMB", 100.0},
+          {"notice", unchecked}}},
+        {"version a number",
+         health,
+         R"({"version":2,"windowsMB":80})",
+         {{"latestVersion", "1.0.0"}, {"notice", unchecked}}},
+        {"size missing",
+         health,
+         R"({"version":"2.0.0"})",
+         {{"latestVersion", "2.0.0"}, {"releaseMB", 100.0}, {"notice", unchecked}}},
+        {"size a boolean",
+         health,
+         R"({"version":"2.0.0","windowsMB":true})",
+         {{"releaseMB", 100.0}, {"notice", unchecked}}},
+        {"size an integer",
+         health,
+         R"({"version":"2.0.0","windowsMB":512})",
+         {{"releaseMB", 512.0}, {"notice", checked}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        testhost::reset(folder.path);
+        launcher::ready = true;
+        launcher::state.update(earlier);
+        fs::remove_all(root / "api");
+        fs::remove_all(root / "downloads");
+        if (c.health) serve("api/health", *c.health);
+        if (c.release) serve("downloads/releases.json", *c.release);
+        run({{"action", "refresh"}});
+        ASSERT_TRUE(testhost::finish());
+        auto state = testhost::lastState();
+        for (const auto& [key, value] : c.expected.items()) {
+            if (key == "notice") {
+                EXPECT_EQ(testhost::notices(), std::vector<std::string>{value});
+            } else {
+                EXPECT_EQ(state[key], value) << key;
+            }
+        }
+        EXPECT_TRUE(state["releaseMB"].is_number_float());
+    }
+}
+
+TEST_F(Jobs, CheckWithTheServerUnreachable) {
+    installs::fault(root, {{"api/health", "drop"}, {"downloads/releases.json", "drop"}});
+    launcher::state["players"] = 7;
+    run({{"action", "refresh"}});
+    ASSERT_TRUE(testhost::finish());
+    EXPECT_EQ(testhost::notices(), std::vector<std::string>{unchecked});
+    auto state = testhost::lastState();
+    EXPECT_EQ(state["online"], false);
+    EXPECT_EQ(state["players"], 7);
+    EXPECT_EQ(state["checked"], "09:07");
+}
+
+TEST_F(Jobs, InstallEndToEnd) {
+    publish("2.1.0");
+    run({{"action", "install"}});
+    run({{"action", "install"}});
+    run({{"action", "refresh"}});
+    ASSERT_TRUE(testhost::finish());
+
+    EXPECT_EQ(stages(), (std::vector<std::string>{"preparing", "downloading", "verifying",
+                                                  "installing", "complete"}));
+    bool bytes = false;
+    for (auto message : testhost::messages()) {
+        bytes = bytes || (message["type"] == "state" && message["data"]["received"] != "");
+    }
+    EXPECT_TRUE(bytes);
+    EXPECT_EQ(testhost::notices(), std::vector<std::string>{pleaseWait});
+    auto state = testhost::lastState();
+    EXPECT_EQ(state["busy"], false);
+    EXPECT_EQ(state["status"], "Ready to play");
+    EXPECT_EQ(state["message"], "Zolta is installed. Return to your library to start playing.");
+    EXPECT_EQ(state["latestVersion"], "2.1.0");
+    EXPECT_EQ(state["installedVersion"], "2.1.0");
+    EXPECT_EQ(state["installed"], true);
+    EXPECT_EQ(state["updateAvailable"], false);
+    EXPECT_EQ(state["progress"], 100);
+    ASSERT_EQ(state["activity"].size(), 1u);
+    EXPECT_EQ(state["activity"][0]["text"], "Installed Zolta 2.1.0");
+    EXPECT_FALSE(state.contains("online")); // the refresh during the install did nothing
+    EXPECT_EQ(launcher::game, managedExe());
+    testhost::reset(folder.path);
+    launcher::readSettings();
+    EXPECT_EQ(launcher::game, managedExe());
+}
+
+TEST_F(Jobs, InstallWhileTheCheckRunsIsRefused) {
+    serve("api/health", R"({"status":"online"})");
+    serve("downloads/releases.json", R"({"version":"2.1.0","windowsMB":1})");
+    installs::fault(root, {{"api/health", {{"mode", "trickle"}, {"chunk", 4}, {"delay", 0.1}}}});
+    run({{"action", "refresh"}});
+    run({{"action", "install"}});
+    EXPECT_EQ(testhost::notices(), std::vector<std::string>{pleaseWait});
+    EXPECT_EQ(launcher::state["busy"], false);
+    ASSERT_TRUE(testhost::finish());
+    EXPECT_EQ(testhost::notices(), (std::vector<std::string>{pleaseWait, checked}));
+}
+
+TEST_F(Jobs, FailedInstallTellsWhyAndKeepsTheRest) {
+    publish("2.1.0", true);
+    const auto [failure, status] = coreFailure();
+    launcher::state["latestVersion"] = "2.0.0";
+    run({{"action", "install"}});
+    ASSERT_TRUE(testhost::finish());
+    auto state = testhost::lastState();
+    EXPECT_EQ(state["stage"], "error");
+    EXPECT_EQ(state["busy"], false);
+    EXPECT_EQ(state["message"], failure);
+    EXPECT_EQ(state["status"], status);
+    EXPECT_EQ(state["latestVersion"], "2.0.0");
+    EXPECT_EQ(testhost::notices(), std::vector<std::string>{failure});
+    ASSERT_EQ(state["activity"].size(), 1u);
+    EXPECT_EQ(state["activity"][0]["text"], failure);
+    EXPECT_TRUE(launcher::game.empty());
+    EXPECT_FALSE(fs::exists(managedExe()));
+}
+
+TEST_F(Jobs, CancelStopsTheDownloadAndTheNextInstallStartsClean) {
+    publish("2.1.0");
+    const auto archive = "downloads/OrbelZolta-2.1.0-Windows-x64.zip";
+    installs::fault(root, {{archive, {{"mode", "trickle"}, {"chunk", 16384}, {"delay", 0.05}}}});
+    run({{"action", "install"}});
+    ASSERT_TRUE(testhost::finish(std::chrono::seconds(60), [] {
+        if (launcher::state["stage"] == "downloading") run({{"action", "cancel"}});
+    }));
+    const std::string cancelled = "Download cancelled. Your existing installation is unchanged.";
+    EXPECT_EQ(testhost::lastState()["stage"], "error");
+    EXPECT_EQ(testhost::notices(), std::vector<std::string>{cancelled});
+
+    installs::fault(root, json::object());
+    testhost::wire.clear();
+    run({{"action", "install"}});
+    auto start = testhost::messages().at(0)["data"];
+    EXPECT_EQ(start["stage"], "preparing");
+    EXPECT_EQ(start["progress"], 0);
+    EXPECT_EQ(start["received"], "");
+    EXPECT_EQ(start["total"], "");
+    ASSERT_TRUE(testhost::finish());
+    EXPECT_EQ(testhost::lastState()["stage"], "complete");
+    EXPECT_EQ(testhost::lastState()["activity"].size(), 2u);
+}
+
+TEST_F(Jobs, SaveFailureInTheSuccessPayload) {
+    publish("2.1.0");
+    fs::create_directories(folder.path / "settings.json" / "x");
+    run({{"action", "install"}});
+    ASSERT_TRUE(testhost::finish());
+    auto state = testhost::lastState();
+    EXPECT_EQ(state["stage"], "error");
+    EXPECT_EQ(state["busy"], false);
+    EXPECT_EQ(state["message"], "Cannot save launcher settings");
+    EXPECT_EQ(state["activity"], json::array());
+    EXPECT_EQ(testhost::notices(), std::vector<std::string>{"Cannot save launcher settings"});
+    EXPECT_FALSE(launcher::working);
+    EXPECT_EQ(launcher::game, managedExe());
+    EXPECT_TRUE(zolta_launcher::validGame(managedExe()));
+}
+
+TEST_F(Jobs, InstallRefusedWhileTheManagedGameRuns) {
+    for (const auto& [name, data] : installs::game("1.0.0")) {
+        installs::put(launcher::managed / name, data);
+    }
+    auto process = zolta_launcher::launch(managedExe(), u"--sleep=4000");
+    for (int i = 0; i < 100 && !zolta_launcher::gameRunning(managedExe()); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    const auto before = launcher::state;
+    launcher::receive(u"{\"action\":\"install\"}");
+    EXPECT_EQ(testhost::notices(),
+              std::vector<std::string>{"Close Zolta before installing its update."});
+    EXPECT_EQ(launcher::state, before);
+    EXPECT_FALSE(launcher::working);
+    EXPECT_FALSE(launcher::worker.joinable());
+    static_cast<void>(zolta_launcher::waitProcess(process, 20000));
+    zolta_launcher::closeProcess(process);
+}
+
+TEST_F(Jobs, PlayStartsTheGameAndRecordsIt) {
+    for (const auto& [name, data] : installs::game("1.0.0")) {
+        installs::put(launcher::managed / name, data);
+    }
+    installs::put(launcher::managed / "OrbelZolta.args", "--report=played.txt");
+    run({{"action", "play"}});
+    auto state = testhost::lastState();
+    EXPECT_EQ(state["activity"][0]["text"], "Launched Orbel Zolta");
+    EXPECT_TRUE(testhost::notices().empty());
+    for (int i = 0; i < 200 && !fs::exists(launcher::managed / "played.txt"); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_TRUE(fs::exists(launcher::managed / "played.txt"));
+}
