@@ -66,6 +66,11 @@ void extract(const std::filesystem::path& archive, const std::filesystem::path& 
 // Whether an archive entry name may be unpacked at all.
 [[nodiscard]] bool safeEntry(std::string name);
 
+// The reader's write callback for one file entry: writes count bytes to the std::ofstream behind
+// stream and returns count while the stream stays good, else 0. position is not consulted.
+std::uint64_t writeChunk(void* stream, std::uint64_t position, const void* data,
+                         std::uint64_t count);
+
 // --- Secure download ---
 
 // One HTTPS GET of "/zolta/" + name from the release server. An empty destination returns the

@@ -51,3 +51,22 @@ void moveFolder(const std::filesystem::path& from, const std::filesystem::path& 
 std::uint32_t processId();
 
 } // namespace zolta_launcher::platform
+
+// --- Files by path, with 64-bit offsets ---
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+
+namespace zolta_launcher::platform {
+
+// fopen with the given mode, by the file's wide name on Windows; null when it cannot be opened.
+std::FILE* openFile(const std::filesystem::path& file, const char* mode);
+
+// Moves the stream to a byte offset from its start; false when it cannot.
+[[nodiscard]] bool seekFile(std::FILE* file, std::uint64_t offset);
+
+// The stream's length, found by seeking to its end; false when it cannot be found.
+[[nodiscard]] bool fileSize(std::FILE* file, std::uint64_t& size);
+
+} // namespace zolta_launcher::platform

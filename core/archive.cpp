@@ -1,0 +1,108 @@
+#include "launcher_core.h"
+
+#include <cstdio>
+#include <fstream>
+#include <limits>
+#include <stdexcept>
+#include <string_view>
+
+#include "platform/platform.h"
+#include "zip/zip.h"
+
+namespace zolta_launcher {
+
+namespace {
+
+constexpr std::uint64_t maxEntries = 10000;
+constexpr std::uint64_t maxTotal = 2147483648; // declared bytes of all entries together
+constexpr std::size_t maxName = 240;
+constexpr std::string_view topFolder = "OrbelZolta-Windows";
+
+// The stem before the first ".", upper-cased byte by byte, is a Windows device name.
+bool reserved(std::string_view component) {
+    std::string stem(component.substr(0, component.find('.')));
+    for (char& c : stem)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL") return true;
+    return stem.size() == 4 && (stem.starts_with("COM") || stem.starts_with("LPT")) &&
+           stem[3] >= '0' && stem[3] <= '9';
+}
+
+bool safeComponent(std::string_view component) {
+    if (component.empty() || component == "." || component == "..") return false;
+    if (component.back() == '.' || component.back() == ' ') return false;
+    for (char c : component)
+        if (static_cast<unsigned char>(c) < 0x20 ||
+            std::string_view("<>\"|?*").find(c) != std::string_view::npos)
+            return false;
+    return !reserved(component);
+}
+
+// Owns the open archive: the reader is ended before its stream is closed, on every path.
+struct Archive {
+    std::FILE* file;
+    zip::Reader reader;
+    ~Archive() {
+        zip::end(reader);
+        std::fclose(file);
+    }
+};
+
+} // namespace
+
+bool safeEntry(std::string name) {
+    if (name.empty() || name.size() > maxName) return false;
+    if (name.find_first_of("\\:") != std::string::npos || name.front() == '/') return false;
+    if (name.back() == '/') name.pop_back();
+    std::string_view rest = name;
+    for (std::size_t start = 0; start < rest.size();) {
+        std::size_t end = rest.find('/', start);
+        if (end == std::string_view::npos) end = rest.size();
+        std::string_view component = rest.substr(start, end - start);
+        if (!safeComponent(component) || (start == 0 && component != topFolder)) return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+std::uint64_t writeChunk(void* stream, std::uint64_t, const void* data, std::uint64_t count) {
+    auto& out = *static_cast<std::ofstream*>(stream);
+    if (count > static_cast<std::uint64_t>(std::numeric_limits<std::streamsize>::max())) return 0;
+    out.write(static_cast<const char*>(data), static_cast<std::streamsize>(count));
+    return out ? count : 0;
+}
+
+void extract(const std::filesystem::path& archive, const std::filesystem::path& destination) {
+    std::FILE* file = platform::openFile(archive, "rb");
+    require(file != nullptr, "Cannot open archive");
+    Archive open{file, {}};
+    require(zip::init(open.reader, file), "Invalid ZIP archive");
+    require(zip::count(open.reader) <= maxEntries, "Archive has too many entries");
+
+    std::uint64_t total = 0;
+    for (std::uint64_t index = 0; index < zip::count(open.reader); ++index) {
+        zip::Stat entry;
+        require(zip::stat(open.reader, index, entry), "Cannot inspect ZIP entry");
+        require(safeEntry(entry.name), "Archive contains an unsafe path");
+        require((entry.attributes & 0xF0000000u) != 0xA0000000u,
+                "Symbolic links are not allowed in game archives");
+        // total never exceeds the limit, so this comparison cannot wrap.
+        require(entry.size <= maxTotal - total, "Archive exceeds the installation size limit");
+        total += entry.size;
+        std::filesystem::path target = destination / std::filesystem::path(wide(entry.name));
+        if (entry.directory) {
+            std::filesystem::create_directories(target);
+            continue;
+        }
+        std::filesystem::create_directories(target.parent_path());
+        std::ofstream out(target, std::ios::binary | std::ios::trunc);
+        require(!out.fail(), "Cannot create game file");
+        require(zip::extract(open.reader, index, writeChunk, &out),
+                "Game archive is corrupt or disk is full");
+        // The last buffered bytes reach the disk only here; a full disk must not pass silently.
+        out.close();
+        require(!out.fail(), "Game archive is corrupt or disk is full");
+    }
+}
+
+} // namespace zolta_launcher

@@ -1,0 +1,69 @@
+// The ZIP reader over every entry of an arbitrary file, then extract into a scratch folder.
+#include <algorithm>
+#include <cstdint>
+#include <fstream>
+#include <random>
+
+#include "launcher_core.h"
+#include "platform/platform.h"
+#include "zip/zip.h"
+
+namespace fs = std::filesystem;
+using namespace zolta_launcher;
+
+namespace {
+
+// Bounds what one input may decompress, so overlapping entries cannot stall the run.
+std::uint64_t sink(void* budget, std::uint64_t, const void*, std::uint64_t count) {
+    auto& left = *static_cast<std::uint64_t*>(budget);
+    if (count > left) return 0;
+    left -= count;
+    return count;
+}
+
+const fs::path& scratch() {
+    static const fs::path dir = [] {
+        fs::path made =
+            fs::temp_directory_path() / ("zip-fuzz-" + std::to_string(std::random_device{}()));
+        fs::create_directories(made);
+        return made;
+    }();
+    return dir;
+}
+
+// The sum of the declared sizes, saturating; also streams every entry through the reader.
+std::uint64_t readAll(const fs::path& file) {
+    std::uint64_t declared = 0, budget = 16 << 20;
+    std::FILE* stream = platform::openFile(file, "rb");
+    if (!stream) return ~0ull;
+    zip::Reader reader;
+    if (zip::init(reader, stream)) {
+        std::uint64_t count = std::min<std::uint64_t>(zip::count(reader), 10001);
+        for (std::uint64_t i = 0; i < count; ++i) {
+            zip::Stat entry;
+            if (!zip::stat(reader, i, entry)) continue;
+            declared += std::min<std::uint64_t>(entry.size, ~0ull - declared);
+            if (!entry.directory) (void)zip::extract(reader, i, sink, &budget);
+        }
+    }
+    zip::end(reader);
+    std::fclose(stream);
+    return declared;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    fs::path file = scratch() / "input.zip", out = scratch() / "out";
+    std::ofstream(file, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    // extract writes what entries declare, up to 2 GiB; keep each run small.
+    if (readAll(file) <= (16 << 20)) {
+        try {
+            extract(file, out);
+        } catch (const std::exception&) {
+        }
+        fs::remove_all(out);
+    }
+    return 0;
+}
