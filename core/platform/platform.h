@@ -3,8 +3,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <system_error>
 
 namespace zolta_launcher::platform {
 
@@ -39,6 +41,14 @@ std::uint32_t httpLength(Http& http);
 // Reads at most size body bytes into buffer; 0 once the body has ended.
 // Throws "Download interrupted. Please try again.".
 std::size_t httpRead(Http& http, char* buffer, std::size_t size);
+
+// Renames the folder from to to on one volume. Never replaces or merges into anything that
+// already exists at to: that, like every other failure, sets ec and leaves both as they were.
+void moveFolder(const std::filesystem::path& from, const std::filesystem::path& to,
+                std::error_code& ec);
+
+// The current process id.
+std::uint32_t processId();
 
 } // namespace zolta_launcher::platform
 

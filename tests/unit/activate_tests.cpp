@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "launcher_core.h"
+#include "platform/platform.h"
+
+using namespace zolta_launcher;
+namespace fs = std::filesystem;
+
+namespace {
+
+using Tree = std::map<std::string, std::string>;
+
+// A fresh folder of its own for each test, removed afterwards.
+struct Scratch {
+    fs::path root;
+    Scratch() {
+        std::random_device seed;
+        root = fs::temp_directory_path() / ("activate-" + std::to_string(seed()));
+        fs::create_directories(root / "Games");
+    }
+    ~Scratch() {
+        std::error_code ignored;
+        fs::remove_all(root, ignored);
+    }
+    fs::path game() const { return root / "Games" / "OrbelZolta-Windows"; }
+    fs::path recovery() const { return root / "Games" / "OrbelZolta-Windows.previous"; }
+    fs::path staged() const { return root / "staging" / "unpacked" / "OrbelZolta-Windows"; }
+};
+
+void put(const fs::path& file, const std::string& text) {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << text;
+}
+
+// A game folder whose every file names its release, so a mix of two releases shows.
+Tree makeGame(const fs::path& folder, const std::string& release) {
+    Tree files{{"OrbelZolta.exe", "exe " + release},
+               {"assets/runtime/scene.bin", "bin " + release},
+               {"assets/runtime/scene.json", "json " + release}};
+    for (auto& [name, text] : files) put(folder / name, text);
+    return files;
+}
+
+std::string read(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Every file below folder with its content; a plain file is its own one entry "".
+Tree tree(const fs::path& folder) {
+    Tree files;
+    if (fs::is_regular_file(folder)) files[""] = read(folder);
+    if (!fs::is_directory(folder)) return files;
+    for (auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (!entry.is_regular_file()) continue;
+        files[entry.path().lexically_relative(folder).generic_string()] = read(entry.path());
+    }
+    return files;
+}
+
+std::string message(auto&& call) {
+    try {
+        call();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "(no error)";
+}
+
+} // namespace
+
+TEST(MoveFolder, NeverReplacesOrMergesIntoWhatExists) {
+    struct Case {
+        const char* name;
+        void (*target)(const fs::path&);
+    };
+    const Case cases[] = {
+        {"empty folder", [](const fs::path& to) { fs::create_directory(to); }},
+        {"folder with a file", [](const fs::path& to) { put(to / "mine.txt", "mine"); }},
+        {"file", [](const fs::path& to) { put(to, "mine"); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Scratch s;
+        Tree moving = makeGame(s.staged(), "new");
+        c.target(s.game());
+        Tree before = tree(s.game());
+
+        std::error_code ec;
+        platform::moveFolder(s.staged(), s.game(), ec);
+        EXPECT_TRUE(ec);
+        EXPECT_EQ(tree(s.staged()), moving);
+        EXPECT_EQ(tree(s.game()), before);
+    }
+}
+
+TEST(Activate, FirstInstallMovesStagedFolderIntoPlace) {
+    Scratch s;
+    Tree fresh = makeGame(s.staged(), "new");
+    activate(s.staged(), s.game());
+    EXPECT_EQ(tree(s.game()), fresh);
+    EXPECT_FALSE(fs::exists(s.staged()));
+    EXPECT_FALSE(fs::exists(s.recovery()));
+}
+
+TEST(Activate, UpdateReplacesOldGameAndRemovesRecoveryCopy) {
+    Scratch s;
+    makeGame(s.game(), "old");
+    put(s.game() / "saves/old-only.txt", "old");
+    Tree fresh = makeGame(s.staged(), "new");
+    activate(s.staged(), s.game());
+    EXPECT_EQ(tree(s.game()), fresh);
+    EXPECT_FALSE(fs::exists(s.staged()));
+    EXPECT_FALSE(fs::exists(s.recovery()));
+}
+
+TEST(Activate, LeftoverRecoveryCopyRefusesAndMovesNothing) {
+    for (bool update : {true, false}) {
+        SCOPED_TRACE(update ? "update" : "first install");
+        Scratch s;
+        Tree old = update ? makeGame(s.game(), "old") : Tree{};
+        Tree kept = makeGame(s.recovery(), "older");
+        Tree fresh = makeGame(s.staged(), "new");
+        EXPECT_EQ(message([&] { activate(s.staged(), s.game()); }),
+                  "A previous recovery copy exists beside the game. Keep it safe before retrying.");
+        EXPECT_EQ(tree(s.game()), old);
+        EXPECT_EQ(fs::exists(s.game()), update);
+        EXPECT_EQ(tree(s.recovery()), kept);
+        EXPECT_EQ(tree(s.staged()), fresh);
+    }
+}
+
+TEST(Activate, MissingStagedFolderThrowsTheMoveErrorAndChangesNothing) {
+    for (bool update : {true, false}) {
+        SCOPED_TRACE(update ? "update" : "first install");
+        Scratch s;
+        Tree old = update ? makeGame(s.game(), "old") : Tree{};
+        try {
+            activate(s.staged(), s.game());
+            ADD_FAILURE() << "activate succeeded";
+        } catch (const fs::filesystem_error& e) {
+            EXPECT_EQ(e.path1(), s.staged());
+            EXPECT_EQ(e.path2(), s.game());
+        }
+        EXPECT_EQ(tree(s.game()), old);
+        EXPECT_EQ(fs::exists(s.game()), update);
+        EXPECT_FALSE(fs::exists(s.recovery()));
+    }
+}
+
+// Something takes the game folder's name right after the old game moved aside: the staged
+// folder cannot move in and the old game cannot move back, so it must stay in the recovery copy.
+// The squatting thread races activate, so the attempt repeats until it wins once; every attempt,
+// won or lost, must leave a complete old game.
+TEST(Activate, FailedMoveBackLeavesOldGameInRecoveryCopy) {
+    bool won = false;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (int attempt = 0; !won && std::chrono::steady_clock::now() < deadline; ++attempt) {
+        Scratch s;
+        Tree old = makeGame(s.game(), "old");
+        std::atomic<bool> stop = false;
+        std::thread squatter([&] {
+            std::error_code ignored;
+            while (!stop && !fs::create_directory(s.game(), ignored)) {
+            }
+        });
+        std::string what = message([&] { activate(s.staged(), s.game()); });
+        stop = true;
+        squatter.join();
+        if (what == "Installation failed. Your old game is safe in "
+                    "Games/OrbelZolta-Windows.previous.") {
+            won = true;
+            EXPECT_EQ(tree(s.recovery()), old);
+            EXPECT_TRUE(fs::is_directory(s.game()));
+        } else {
+            ASSERT_NE(what, "(no error)");
+            ASSERT_EQ(tree(s.game()), old) << what;
+            ASSERT_FALSE(fs::exists(s.recovery()));
+        }
+    }
+    EXPECT_TRUE(won);
+}

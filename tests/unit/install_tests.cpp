@@ -1,0 +1,348 @@
+// End-to-end installs against the test release server, run inside the network test runner.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <random>
+#include <regex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "installs.h"
+#include "launcher_core.h"
+
+using namespace zolta_launcher;
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+using namespace installs;
+using release_server::write;
+
+namespace {
+
+const char* const notRunning = "Close Zolta before installing its update.";
+const char* const cancelled = "Download cancelled. Your existing installation is unchanged.";
+const char* const incomplete = "The archive does not contain a complete Windows Zolta game.";
+const char* const recoveryLeft =
+    "A previous recovery copy exists beside the game. Keep it safe before retrying.";
+
+// One test's world: the server's folder, a data folder of its own and the events received.
+struct World {
+    fs::path root;
+    fs::path support;
+    std::atomic<bool> flag = false;
+    std::vector<json> events;
+    std::function<void(const json&)> onEvent = [](const json&) {};
+
+    World() : root(servedRoot()) {
+        std::random_device seed;
+        support = fs::temp_directory_path() / ("install-" + std::to_string(seed()));
+        fs::create_directories(support);
+    }
+    ~World() {
+        std::error_code ignored;
+        fs::remove_all(support, ignored);
+    }
+    fs::path folder() const { return support / "Games" / "OrbelZolta-Windows"; }
+    fs::path recovery() const { return support / "Games" / "OrbelZolta-Windows.previous"; }
+
+    std::string publish(const std::string& release, const std::vector<ziptest::Entry>& archive,
+                        bool wrongDigest = false) {
+        return installs::publish(root, release, archive, wrongDigest);
+    }
+
+    Release run() {
+        return install(support, flag, [this](json event) { receive(event); });
+    }
+    void receive(const json& event) {
+        events.push_back(event);
+        onEvent(event);
+    }
+
+    std::vector<std::string> stages() const {
+        std::vector<std::string> out;
+        for (const json& e : events)
+            if (e.contains("stage")) out.push_back(e["stage"]);
+        return out;
+    }
+    std::vector<std::string> requested() const {
+        std::vector<std::string> paths;
+        if (fs::exists(root / "requests.jsonl"))
+            for (const json& request : release_server::requests()) paths.push_back(request["path"]);
+        return paths;
+    }
+    bool staging() const {
+        for (auto& entry : fs::directory_iterator(support))
+            if (entry.path().filename().string().starts_with("staging-")) return true;
+        return false;
+    }
+};
+
+std::string message(auto&& call) {
+    try {
+        call();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "(no error)";
+}
+
+// Starts the old game with a long sleep and waits until it counts as running.
+ProcessInfo startGame(const fs::path& folder) {
+    ProcessInfo process = launch(folder / "OrbelZolta.exe", u"--sleep=5000");
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!gameRunning(folder / "OrbelZolta.exe")) {
+        if (std::chrono::steady_clock::now() > deadline) throw std::runtime_error("no game");
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return process;
+}
+
+const std::string sumsPath = "/zolta/downloads/SHA256SUMS.txt";
+
+bool finalBytes(const json& event) {
+    return event.contains("progress") && event["progress"] == 100 &&
+           event["progress"].is_number_integer();
+}
+
+} // namespace
+
+TEST(Install, FirstInstallPlacesGameWithMarkerAndReportsStagesInOrder) {
+    World w;
+    Tree files = game("1.0.0");
+    std::string digest = w.publish("1.0.0", entries(files));
+    std::vector<std::string> during;
+    w.onEvent = [&](const json&) {
+        if (!during.empty()) return;
+        for (auto& entry : fs::directory_iterator(w.support))
+            during.push_back(entry.path().filename().string());
+    };
+
+    Release release = w.run();
+    ASSERT_EQ(during.size(), 1u);
+    EXPECT_TRUE(std::regex_match(during[0], std::regex("staging-[1-9][0-9]*-[1-9][0-9]*")))
+        << during[0];
+    EXPECT_EQ(release.fileName, "OrbelZolta-1.0.0-Windows-x64.zip");
+    EXPECT_EQ(release.checksum, digest);
+    EXPECT_EQ(release.versionText, "1.0.0");
+
+    files["launcher-release.json"] = marker(digest, "1.0.0");
+    EXPECT_EQ(tree(w.folder()), files);
+    EXPECT_FALSE(fs::exists(w.recovery()));
+    EXPECT_FALSE(w.staging());
+
+    EXPECT_EQ(w.requested(), (std::vector<std::string>{
+                                 sumsPath, "/zolta/downloads/OrbelZolta-1.0.0-Windows-x64.zip"}));
+    ASSERT_GE(w.events.size(), 4u);
+    EXPECT_EQ(w.events.front(), (json{{"stage", "downloading"},
+                                      {"status", "Downloading Orbel Zolta"},
+                                      {"message", "Downloading the Windows release from Orbel."}}));
+    EXPECT_EQ(w.events[w.events.size() - 2],
+              (json{{"stage", "verifying"},
+                    {"status", "Verifying download"},
+                    {"message", "Checking the published SHA-256 checksum."}}));
+    EXPECT_EQ(w.events.back(), (json{{"stage", "installing"},
+                                     {"status", "Installing Zolta"},
+                                     {"message", "Unpacking and checking the game files."}}));
+    // Between the first two stages only byte events, the last of them the final one.
+    for (std::size_t i = 1; i + 2 < w.events.size(); ++i)
+        EXPECT_TRUE(w.events[i].contains("progress")) << w.events[i];
+    EXPECT_TRUE(finalBytes(w.events[w.events.size() - 3]));
+}
+
+TEST(Install, UpdateReplacesOlderGameCompletely) {
+    World w;
+    w.publish("1.0.0", entries(game("1.0.0")));
+    w.run();
+    write(w.folder() / "old-only.txt", "from 1.0.0");
+
+    Tree files = game("1.1.0");
+    std::string digest = w.publish("1.1.0", entries(files));
+    EXPECT_EQ(w.run().versionText, "1.1.0");
+    files["launcher-release.json"] = marker(digest, "1.1.0");
+    EXPECT_EQ(tree(w.folder()), files);
+    EXPECT_FALSE(fs::exists(w.recovery()));
+    EXPECT_FALSE(w.staging());
+}
+
+TEST(Install, UnwritableMarkerDoesNotStopTheInstall) {
+    World w;
+    auto archive = entries(game("1.0.0"));
+    archive.push_back({"OrbelZolta-Windows/launcher-release.json/", "", 0, 0x10});
+    w.publish("1.0.0", archive);
+    EXPECT_EQ(w.run().versionText, "1.0.0");
+    EXPECT_TRUE(fs::is_directory(w.folder() / "launcher-release.json"));
+    EXPECT_EQ(read(w.folder() / "OrbelZolta.exe"), read(FIXTURE_GAME));
+    EXPECT_FALSE(w.staging());
+}
+
+TEST(Install, CancelAfterVerifyingStartedIsIgnored) {
+    World w;
+    w.publish("1.0.0", entries(game("1.0.0")));
+    w.onEvent = [&](const json& e) {
+        if (e.value("stage", "") == "verifying") w.flag = true;
+    };
+    EXPECT_EQ(w.run().versionText, "1.0.0");
+    EXPECT_TRUE(fs::exists(w.folder() / "launcher-release.json"));
+}
+
+// Every failure leaves the old game complete (or no game on a first install), no staging
+// folder, and stops at the stage it belongs to.
+TEST(Install, FailuresKeepOldGameAndRemoveStaging) {
+    struct Case {
+        const char* name;
+        bool update;
+        std::function<void(World&)> arrange;
+        std::string expected;
+        std::vector<std::string> stages; // the stage events sent before the failure
+        bool archiveFetched;
+    };
+    const std::vector<std::string> all{"downloading", "verifying", "installing"};
+    const std::vector<std::string> download{"downloading"};
+    auto withoutFile = [](const char* file) {
+        return [file](World& w) {
+            Tree files = game("2.0.0");
+            files.erase(file);
+            w.publish("2.0.0", entries(files));
+        };
+    };
+    auto publishNew = [](World& w) { w.publish("2.0.0", entries(game("2.0.0"))); };
+    auto slowly = [](World& w) {
+        w.publish("2.0.0", entries(game("2.0.0")));
+        release_server::faults({{"downloads/OrbelZolta-2.0.0-Windows-x64.zip",
+                                 {{"mode", "trickle"}, {"chunk", 16384}, {"delay", 0.05}}}});
+    };
+    const Case cases[] = {
+        {"no counting line",
+         true,
+         [](World& w) {
+             w.publish("2.0.0", entries(game("2.0.0")));
+             write(w.root / "downloads/SHA256SUMS.txt",
+                   std::string(64, 'a') + " OrbelZolta-2.0.0-Windows-x64.zip\n");
+         },
+         "No verified Windows release is published",
+         {},
+         false},
+        {"digest differs in one digit",
+         true,
+         [](World& w) { w.publish("2.0.0", entries(game("2.0.0")), true); },
+         "Checksum mismatch. Nothing was installed.",
+         {"downloading", "verifying"},
+         true},
+        {"no executable", true, withoutFile("OrbelZolta.exe"), incomplete, all, true},
+        {"no scene.bin", true, withoutFile("assets/runtime/scene.bin"), incomplete, all, true},
+        {"no scene.json", false, withoutFile("assets/runtime/scene.json"), incomplete, all, true},
+        {"no entries", true, [](World& w) { w.publish("2.0.0", {}); }, incomplete, all, true},
+        {"leftover recovery copy", true,
+         [=](World& w) {
+             publishNew(w);
+             write(w.recovery() / "kept.txt", "kept");
+         },
+         recoveryLeft, all, true},
+        {"leftover recovery copy on a first install", false,
+         [=](World& w) {
+             publishNew(w);
+             write(w.recovery() / "kept.txt", "kept");
+         },
+         recoveryLeft, all, true},
+        {"cancel during the download", true,
+         [=](World& w) {
+             slowly(w);
+             w.onEvent = [&w](const json& e) {
+                 if (e.contains("progress") && !finalBytes(e)) w.flag = true;
+             };
+         },
+         cancelled, download, true},
+        {"cancel with the final byte event", true,
+         [=](World& w) {
+             publishNew(w);
+             w.onEvent = [&w](const json& e) {
+                 if (finalBytes(e)) w.flag = true;
+             };
+         },
+         cancelled, download, true},
+        {"callback fails", true,
+         [=](World& w) {
+             publishNew(w);
+             w.onEvent = [](const json& e) {
+                 if (e.contains("progress")) throw std::runtime_error("page gone");
+             };
+         },
+         "page gone", download, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        World w;
+        Tree old;
+        if (c.update) {
+            w.publish("1.0.0", entries(game("1.0.0")));
+            w.run();
+            old = tree(w.folder());
+            w.events.clear();
+            fs::remove(w.root / "requests.jsonl");
+        }
+        c.arrange(w);
+        Tree kept = tree(w.recovery());
+
+        EXPECT_EQ(message([&] { w.run(); }), c.expected);
+        EXPECT_EQ(w.stages(), c.stages);
+        EXPECT_EQ(tree(w.folder()), old);
+        EXPECT_EQ(fs::exists(w.folder()), c.update);
+        EXPECT_EQ(tree(w.recovery()), kept);
+        EXPECT_FALSE(w.staging());
+        std::vector<std::string> requests{sumsPath};
+        if (c.archiveFetched)
+            requests.push_back("/zolta/downloads/OrbelZolta-2.0.0-Windows-x64.zip");
+        EXPECT_EQ(w.requested(), requests);
+    }
+}
+
+TEST(Install, EmptyCallbackFailsAtTheFirstStageAndRemovesStaging) {
+    World w;
+    w.publish("1.0.0", entries(game("1.0.0")));
+    EXPECT_THROW(install(w.support, w.flag, nullptr), std::bad_function_call);
+    EXPECT_FALSE(w.staging());
+    EXPECT_FALSE(fs::exists(w.folder()));
+    EXPECT_EQ(w.requested(), std::vector<std::string>{sumsPath});
+}
+
+// One game process serves both: started during the download, it makes the activation refuse;
+// still running, it makes the next install refuse before any request.
+TEST(Install, RunningGameIsRefusedAtActivationAndAtStart) {
+    World w;
+    w.publish("1.0.0", entries(game("1.0.0")));
+    w.run();
+    Tree old = tree(w.folder());
+    w.publish("2.0.0", entries(game("2.0.0")));
+    fs::remove(w.root / "requests.jsonl");
+
+    ProcessInfo running;
+    bool started = false;
+    w.events.clear();
+    w.onEvent = [&](const json& e) {
+        if (e.contains("progress") && !started) {
+            running = startGame(w.folder());
+            started = true;
+        }
+    };
+    EXPECT_EQ(message([&] { w.run(); }), notRunning);
+    ASSERT_TRUE(started);
+    EXPECT_EQ(w.stages(), (std::vector<std::string>{"downloading", "verifying", "installing"}));
+    EXPECT_EQ(tree(w.folder()), old);
+    EXPECT_FALSE(fs::exists(w.recovery()));
+    EXPECT_FALSE(w.staging());
+
+    fs::remove(w.root / "requests.jsonl");
+    w.events.clear();
+    EXPECT_EQ(message([&] { w.run(); }), notRunning);
+    EXPECT_TRUE(w.events.empty());
+    EXPECT_TRUE(w.requested().empty());
+    EXPECT_FALSE(w.staging());
+    EXPECT_EQ(tree(w.folder()), old);
+
+    waitProcess(running, 30000);
+    closeProcess(running);
+}
