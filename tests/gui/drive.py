@@ -230,6 +230,8 @@ def install_case(display, launcher, xclose):
 
 def test(args):
     work = Path(args.work)
+    if not work.is_absolute() or len(work.parts) < 3:
+        raise SystemExit(f"drive.py: refusing to clear the work folder {work}")
     shutil.rmtree(work, ignore_errors=True)
     work.mkdir(parents=True)
     display = Display(work, own=True)
