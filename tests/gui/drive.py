@@ -8,7 +8,8 @@
   drive.py test CASE --launcher EXE --xclose EXE --work DIR   (inside the network test runner)
       CASE "install": start, second start, Install with progress, close refused, complete, Play
   drive.py demo --launcher EXE --work DIR                     (inside the network test runner)
-      the launcher on the user's display; without one, under Xvfb with screenshots
+      the launcher on the user's display; without one, under Xvfb: Install, then Play, with
+      screenshots
 
 The page is read as a user reads it: select all and copy (the text lands on the clipboard) and
 screenshots, which are kept in the work folder. Buttons are found by their fill colour.
@@ -267,6 +268,10 @@ def demo(args):
         display.click(*until("the Install button", lambda: display.find(ACTION), 10))
         until("the install", lambda: "Ready to play" in display.text(main), 120)
         print("screenshot:", display.shot("demo-installed.png"))
+        display.run("xdotool", "mousemove", "700", "8")
+        display.click(*until("the Play button", lambda: display.find(ACTION), 10))
+        until("the game to start", lambda: "Launched Orbel Zolta" in display.text(main), 60)
+        print("screenshot:", display.shot("demo-played.png"))
         process.terminate()
         return 0
     finally:
