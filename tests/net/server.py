@@ -29,6 +29,7 @@ import argparse
 import http.server
 import json
 import os
+import select
 import socket
 import ssl
 import struct
@@ -164,9 +165,23 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if mode == "stall":
                 time.sleep(float(fault.get("seconds", 60)))
             if mode in ("short", "close"):
-                self.connection.unwrap()  # a clean TLS close: the body just ends early
+                self.close_cleanly()  # the body just ends early
         except (OSError, ssl.SSLError):
             pass
+
+    def close_cleanly(self):
+        # close_notify, then the TCP close. The client's close_notify is not awaited: a client
+        # that does not answer one (Wine's WinHTTP) would otherwise keep the connection open
+        # until its own receive time-out.
+        self.connection.setblocking(False)
+        while True:
+            try:
+                self.connection.unwrap()
+                return
+            except ssl.SSLWantWriteError:
+                select.select([], [self.connection], [], 5)
+            except ssl.SSLWantReadError:
+                return
 
     def plain(self, status):
         self.send_response(status)

@@ -1,0 +1,68 @@
+// The main window's procedure and the web view's fit to it.
+#include <exception>
+#include <utility>
+
+#include "shell.h"
+#include "win32.h"
+
+namespace launcher {
+
+HWND windowHandle = nullptr;
+
+namespace {
+
+std::exception_ptr failure; // what the procedure caught, for the entry point
+
+LRESULT handleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    case WM_SIZE: // minimising included: the web view then gets the empty rectangle
+        resize();
+        return 0;
+    case WM_CLOSE:
+        if (state.value("busy", false))
+            notice("Cancel the download or let installation finish before closing.");
+        else
+            DestroyWindow(window);
+        return 0;
+    case WM_GETMINMAXINFO: {
+        auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
+        limits->ptMinTrackSize.x = 1060;
+        limits->ptMinTrackSize.y = 760;
+        return 0;
+    }
+    case WM_WORKER_PAYLOAD:
+        handlePayload(reinterpret_cast<nlohmann::json*>(lParam));
+        return 0;
+    default:
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+} // namespace
+
+LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    // An exception cannot unwind through the platform's dispatch: keep it and end the loop.
+    try {
+        return handleMessage(window, message, wParam, lParam);
+    } catch (...) {
+        if (!failure) failure = std::current_exception();
+        PostQuitMessage(1);
+        return 0;
+    }
+}
+
+void rethrowFailure() {
+    if (failure) std::rethrow_exception(std::exchange(failure, nullptr));
+}
+
+void resize() {
+    if (controller == nullptr) return;
+    RECT bounds{};
+    GetClientRect(windowHandle, &bounds);
+    controller->put_Bounds(bounds);
+}
+
+} // namespace launcher
