@@ -52,7 +52,7 @@ struct Jobs : testing::Test {
     }
     fs::path managedExe() const { return launcher::managed / "OrbelZolta.exe"; }
     void serve(const std::string& name, const std::string& text) {
-        installs::put(root / name, text);
+        release_server::write(root / name, text);
     }
     void publish(const std::string& release, bool wrongDigest = false) {
         installs::publish(root, release, installs::entries(installs::game(release)), wrongDigest);
@@ -181,7 +181,7 @@ TEST_F(Jobs, CheckKeepsWhatItCouldRead) {
 }
 
 TEST_F(Jobs, CheckWithTheServerUnreachable) {
-    installs::fault(root, {{"api/health", "drop"}, {"downloads/releases.json", "drop"}});
+    release_server::faults({{"api/health", "drop"}, {"downloads/releases.json", "drop"}});
     launcher::state["players"] = 7;
     run({{"action", "refresh"}});
     ASSERT_TRUE(testhost::finish());
@@ -228,7 +228,7 @@ TEST_F(Jobs, InstallEndToEnd) {
 TEST_F(Jobs, InstallWhileTheCheckRunsIsRefused) {
     serve("api/health", R"({"status":"online"})");
     serve("downloads/releases.json", R"({"version":"2.1.0","windowsMB":1})");
-    installs::fault(root, {{"api/health", {{"mode", "trickle"}, {"chunk", 4}, {"delay", 0.1}}}});
+    release_server::faults({{"api/health", {{"mode", "trickle"}, {"chunk", 4}, {"delay", 0.1}}}});
     run({{"action", "refresh"}});
     run({{"action", "install"}});
     EXPECT_EQ(testhost::notices(), std::vector<std::string>{pleaseWait});
@@ -259,7 +259,7 @@ TEST_F(Jobs, FailedInstallTellsWhyAndKeepsTheRest) {
 TEST_F(Jobs, CancelStopsTheDownloadAndTheNextInstallStartsClean) {
     publish("2.1.0");
     const auto archive = "downloads/OrbelZolta-2.1.0-Windows-x64.zip";
-    installs::fault(root, {{archive, {{"mode", "trickle"}, {"chunk", 16384}, {"delay", 0.05}}}});
+    release_server::faults({{archive, {{"mode", "trickle"}, {"chunk", 16384}, {"delay", 0.05}}}});
     run({{"action", "install"}});
     ASSERT_TRUE(testhost::finish(std::chrono::seconds(60), [] {
         if (launcher::state["stage"] == "downloading") run({{"action", "cancel"}});
@@ -268,7 +268,7 @@ TEST_F(Jobs, CancelStopsTheDownloadAndTheNextInstallStartsClean) {
     EXPECT_EQ(testhost::lastState()["stage"], "error");
     EXPECT_EQ(testhost::notices(), std::vector<std::string>{cancelled});
 
-    installs::fault(root, json::object());
+    release_server::faults(json::object());
     testhost::wire.clear();
     run({{"action", "install"}});
     auto start = testhost::messages().at(0)["data"];
@@ -299,7 +299,7 @@ TEST_F(Jobs, SaveFailureInTheSuccessPayload) {
 
 TEST_F(Jobs, InstallRefusedWhileTheManagedGameRuns) {
     for (const auto& [name, data] : installs::game("1.0.0")) {
-        installs::put(launcher::managed / name, data);
+        release_server::write(launcher::managed / name, data);
     }
     auto process = zolta_launcher::launch(managedExe(), u"--sleep=4000");
     for (int i = 0; i < 100 && !zolta_launcher::gameRunning(managedExe()); ++i) {
@@ -318,9 +318,9 @@ TEST_F(Jobs, InstallRefusedWhileTheManagedGameRuns) {
 
 TEST_F(Jobs, PlayStartsTheGameAndRecordsIt) {
     for (const auto& [name, data] : installs::game("1.0.0")) {
-        installs::put(launcher::managed / name, data);
+        release_server::write(launcher::managed / name, data);
     }
-    installs::put(launcher::managed / "OrbelZolta.args", "--report=played.txt");
+    release_server::write(launcher::managed / "OrbelZolta.args", "--report=played.txt");
     run({{"action", "play"}});
     auto state = testhost::lastState();
     EXPECT_EQ(state["activity"][0]["text"], "Launched Orbel Zolta");
