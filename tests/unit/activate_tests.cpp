@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "errors.h"
+
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -67,15 +69,6 @@ Tree tree(const fs::path& folder) {
     return files;
 }
 
-std::string message(auto&& call) {
-    try {
-        call();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
-
 } // namespace
 
 TEST(MoveFolder, NeverReplacesOrMergesIntoWhatExists) {
@@ -130,7 +123,7 @@ TEST(Activate, LeftoverRecoveryCopyRefusesAndMovesNothing) {
         Tree old = update ? makeGame(s.game(), "old") : Tree{};
         Tree kept = makeGame(s.recovery(), "older");
         Tree fresh = makeGame(s.staged(), "new");
-        EXPECT_EQ(message([&] { activate(s.staged(), s.game()); }),
+        EXPECT_EQ(errorText([&] { activate(s.staged(), s.game()); }),
                   "A previous recovery copy exists beside the game. Keep it safe before retrying.");
         EXPECT_EQ(tree(s.game()), old);
         EXPECT_EQ(fs::exists(s.game()), update);
@@ -173,7 +166,7 @@ TEST(Activate, FailedMoveBackLeavesOldGameInRecoveryCopy) {
             while (!stop && !fs::create_directory(s.game(), ignored)) {
             }
         });
-        std::string what = message([&] { activate(s.staged(), s.game()); });
+        std::string what = errorText([&] { activate(s.staged(), s.game()); });
         stop = true;
         squatter.join();
         if (what == "Installation failed. Your old game is safe in "

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "errors.h"
+
 #include <fstream>
 #include <functional>
 #include <optional>
@@ -17,15 +19,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string top = "OrbelZolta-Windows/";
-
-std::string message(auto&& call) {
-    try {
-        call();
-    } catch (const std::runtime_error& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
 
 std::string read(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
@@ -68,7 +61,7 @@ class Extract : public ::testing::Test {
         return archive(ziptest::zipBytes(entries, zip64));
     }
     std::string failure(const fs::path& file) {
-        return message([&] { extract(file, dest); });
+        return errorText([&] { extract(file, dest); });
     }
 
     fs::path dir, dest;
@@ -156,9 +149,9 @@ TEST(Sha256, MatchesKnownDigests) {
         std::ofstream(file, std::ios::binary | std::ios::trunc) << c.content;
         EXPECT_EQ(sha256(file), c.digest) << c.content.size() << " bytes";
     }
-    EXPECT_EQ(message([&] { sha256(dir / "missing.zip"); }), "Cannot read downloaded archive");
+    EXPECT_EQ(errorText([&] { sha256(dir / "missing.zip"); }), "Cannot read downloaded archive");
     // A folder is never hashed as if it were an empty file.
-    std::string folder = message([&] { sha256(dir); });
+    std::string folder = errorText([&] { sha256(dir); });
     EXPECT_TRUE(folder == "Cannot read downloaded archive" ||
                 folder == "Cannot read complete archive")
         << folder;

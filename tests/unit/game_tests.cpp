@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "errors.h"
+
 #include <chrono>
 #include <cstdint>
 #include <fstream>
@@ -39,15 +41,6 @@ std::string image(std::size_t size, std::uint32_t offset, std::uint32_t machine 
     put(bytes, offset, 0x00004550, 4);
     put(bytes, std::size_t{offset} + 4, machine, 2);
     return bytes;
-}
-
-std::string message(auto&& call) {
-    try {
-        call();
-    } catch (const std::runtime_error& e) {
-        return e.what();
-    }
-    return "(no error)";
 }
 
 // A path as the game sees it: through Wine, the host's root is drive Z:.
@@ -164,9 +157,9 @@ TEST(Launch, RefusesAnIncompleteGameAndStartsNothing) {
     TempFolder scratch;
     auto exe = layGame(scratch.path);
     fs::remove(scratch.path / "assets" / "runtime" / "scene.json");
-    EXPECT_EQ(message([&] { launch(exe, u"--report=started.txt"); }),
+    EXPECT_EQ(errorText([&] { launch(exe, u"--report=started.txt"); }),
               "Choose OrbelZolta.exe with its complete assets folder.");
-    EXPECT_EQ(message([&] { launch(scratch.path / "missing.exe", u""); }),
+    EXPECT_EQ(errorText([&] { launch(scratch.path / "missing.exe", u""); }),
               "Choose OrbelZolta.exe with its complete assets folder.");
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_FALSE(fs::exists(scratch.path / "started.txt"));

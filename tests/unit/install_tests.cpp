@@ -1,6 +1,8 @@
 // End-to-end installs against the test release server, run inside the network test runner.
 #include <gtest/gtest.h>
 
+#include "errors.h"
+
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -80,15 +82,6 @@ struct World {
         return false;
     }
 };
-
-std::string message(auto&& call) {
-    try {
-        call();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
 
 // Starts the old game with a long sleep and waits until it counts as running.
 ProcessInfo startGame(const fs::path& folder) {
@@ -287,7 +280,7 @@ TEST(Install, FailuresKeepOldGameAndRemoveStaging) {
         c.arrange(w);
         Tree kept = tree(w.recovery());
 
-        EXPECT_EQ(message([&] { w.run(); }), c.expected);
+        EXPECT_EQ(errorText([&] { w.run(); }), c.expected);
         EXPECT_EQ(w.stages(), c.stages);
         EXPECT_EQ(tree(w.folder()), old);
         EXPECT_EQ(fs::exists(w.folder()), c.update);
@@ -328,7 +321,7 @@ TEST(Install, RunningGameIsRefusedAtActivationAndAtStart) {
             started = true;
         }
     };
-    EXPECT_EQ(message([&] { w.run(); }), notRunning);
+    EXPECT_EQ(errorText([&] { w.run(); }), notRunning);
     ASSERT_TRUE(started);
     EXPECT_EQ(w.stages(), (std::vector<std::string>{"downloading", "verifying", "installing"}));
     EXPECT_EQ(tree(w.folder()), old);
@@ -337,7 +330,7 @@ TEST(Install, RunningGameIsRefusedAtActivationAndAtStart) {
 
     fs::remove(w.root / "requests.jsonl");
     w.events.clear();
-    EXPECT_EQ(message([&] { w.run(); }), notRunning);
+    EXPECT_EQ(errorText([&] { w.run(); }), notRunning);
     EXPECT_TRUE(w.events.empty());
     EXPECT_TRUE(w.requested().empty());
     EXPECT_FALSE(w.staging());

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "errors.h"
+
 #include <stdexcept>
 
 #include "launcher_core.h"
@@ -10,15 +12,6 @@ namespace {
 
 std::string line(char digit, const std::string& name) {
     return std::string(64, digit) + "  " + name;
-}
-
-std::string message(auto&& call) {
-    try {
-        call();
-    } catch (const std::runtime_error& e) {
-        return e.what();
-    }
-    return "(no error)";
 }
 
 } // namespace
@@ -76,7 +69,8 @@ TEST(SelectRelease, IgnoresLinesThatDoNotCount) {
         std::string(65, 'a') + "  OrbelZolta-1.2.3-Windows-x64.zip",
     };
     for (const auto& text : uncounted) {
-        EXPECT_EQ(message([&] { selectRelease(text); }), "No verified Windows release is published")
+        EXPECT_EQ(errorText([&] { selectRelease(text); }),
+                  "No verified Windows release is published")
             << text;
         // Beside a counting line, it is skipped silently.
         EXPECT_EQ(
@@ -146,7 +140,7 @@ TEST(Wide, RejectsMalformedUtf8) {
         "\xE2\x28\xA1", // bad continuation
     };
     for (const char* text : malformed)
-        EXPECT_EQ(message([&] { wide(text); }), "Invalid UTF-8 path")
+        EXPECT_EQ(errorText([&] { wide(text); }), "Invalid UTF-8 path")
             << testing::PrintToString(text);
 }
 
@@ -159,6 +153,6 @@ TEST(Narrow, ReplacesUnpairedSurrogates) {
 
 TEST(Require, ThrowsTheMessageOnlyWhenFalse) {
     EXPECT_NO_THROW(require(true, "unused"));
-    EXPECT_EQ(message([] { require(false, "Cannot save launcher settings"); }),
+    EXPECT_EQ(errorText([] { require(false, "Cannot save launcher settings"); }),
               "Cannot save launcher settings");
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "errors.h"
+
 #include <optional>
 
 #include "launcher_core.h"
@@ -27,15 +29,6 @@ struct Shell : testing::Test {
         testhost::wire.clear();
     }
 };
-
-std::string errorText(auto&& call) {
-    try {
-        call();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
 
 } // namespace
 
