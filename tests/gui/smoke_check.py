@@ -1,8 +1,12 @@
 #!/usr/bin/env python3
 """Runs the real launcher's self-test and checks its exit code and report.
 
-  smoke_check.py LAUNCHER pass    inside the network test runner, with a release to install
-  smoke_check.py LAUNCHER offline without any network: the self-test must fail cleanly
+  smoke_check.py LAUNCHER pass [RUNNER...]     inside the network test runner, with a release
+  smoke_check.py LAUNCHER offline [RUNNER...]  without the server: the self-test must fail cleanly
+
+RUNNER is the command that runs a Windows launcher (the Wine wrapper). Wine's sockets belong to
+its wineserver, which lives outside any namespace made here, so under Wine "offline" is the
+outer world, where the release host has no address; no proxy is handed on to it.
 """
 
 import json
@@ -13,13 +17,16 @@ from pathlib import Path
 
 
 def main():
-    launcher, mode = Path(sys.argv[1]), sys.argv[2]
+    launcher, mode, runner = Path(sys.argv[1]), sys.argv[2], sys.argv[3:]
     report = launcher.parent / "launcher-smoke-data" / "launcher-smoke.json"
     report.unlink(missing_ok=True)
-    command = [str(launcher), "--core-smoke"]
-    if mode == "offline":
+    command = runner + [str(launcher), "--core-smoke"]
+    env = dict(os.environ)
+    if mode == "offline" and runner:
+        env = {k: v for k, v in env.items() if not k.lower().endswith("_proxy")}
+    elif mode == "offline":
         command = ["unshare", "--net"] + ([] if os.getuid() == 0 else ["--user", "--map-root-user"]) + command
-    code = subprocess.run(command, timeout=120).returncode
+    code = subprocess.run(command, env=env, timeout=120).returncode
     data = json.loads(report.read_text(encoding="utf-8"))
     print(json.dumps(data, indent=2))
     if mode == "pass":
