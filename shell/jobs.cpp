@@ -45,10 +45,6 @@ void installJob() {
     }
 }
 
-nlohmann::json document(const char16_t* name) {
-    return nlohmann::json::parse(zl::fetch(name, {}, nullptr, {}), nullptr, true, false);
-}
-
 // A health count as a 32-bit signed number: fractions cut toward zero, larger values clamped.
 std::int32_t count(const nlohmann::json& health, const char* key) {
     if (!health.contains(key)) return 0;
@@ -99,6 +95,10 @@ void start(void (*job)()) {
 }
 
 } // namespace
+
+nlohmann::json document(const std::u16string& name) {
+    return nlohmann::json::parse(zl::fetch(name, {}, nullptr, {}), nullptr, true, false);
+}
 
 void startInstall() {
     if (working) {

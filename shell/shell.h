@@ -40,6 +40,10 @@ void notice(const std::string& text); // one text for the page to show
 void post(nlohmann::json payload);           // worker thread; an undeliverable payload is freed
 void handlePayload(nlohmann::json* payload); // takes ownership; never throws
 
+// A JSON document from the release server, parsed strictly (no comments); throws what fetch or
+// the parser throws. Any thread.
+nlohmann::json document(const std::u16string& name);
+
 void startInstall(); // refuses while a job or the managed game runs; throws the latter
 void refresh();      // starts the release check unless a job runs
 void handle(const nlohmann::json& message); // one page action; throws what the action throws

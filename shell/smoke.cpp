@@ -49,10 +49,6 @@ void checkHash(const std::filesystem::path& folder) {
     require(sha256(file) == abcDigest, "SHA-256 test failed");
 }
 
-nlohmann::json document(const std::u16string& name) {
-    return nlohmann::json::parse(fetch(name, {}, nullptr, {}), nullptr, true, false);
-}
-
 std::uint32_t smokeGame(const std::filesystem::path& exe) {
     ProcessInfo game = launch(exe, u"--smoke");
     const std::uint32_t code = waitProcess(game, gameWaitMs);

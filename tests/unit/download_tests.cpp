@@ -10,8 +10,15 @@
 
 #include <gtest/gtest.h>
 
+#include "release_server.h"
+
 namespace fs = std::filesystem;
 using nlohmann::json;
+using release_server::faults; // what the server does next; see tests/net/server.py
+using release_server::read;
+using release_server::requests;
+using release_server::served;
+using release_server::write;
 using zolta_launcher::fetch;
 using zolta_launcher::mb;
 
@@ -25,45 +32,13 @@ const char* const interrupted = "Download interrupted. Please try again.";
 const char* const insecure = "Secure download failed. Check your connection and try again.";
 constexpr std::uint64_t fileLimit = 536870912;
 
-// The folder the server serves; under Wine the runner's Unix path is reached through drive Z:.
-fs::path served() {
-    const char* root = std::getenv("ZOLTA_TEST_ROOT");
-    if (!root) throw std::runtime_error("run through tests/net/netrun");
-    fs::path path(root);
-    return path.is_absolute() ? path : fs::path(std::string("Z:") + root);
-}
-
 // The runner's Unix path is not absolute only to a Windows program, which here runs under Wine.
 bool wine() {
     return served().string() != std::getenv("ZOLTA_TEST_ROOT");
 }
 
-void write(const fs::path& file, const std::string& bytes) {
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-std::string read(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
 void put(const std::string& name, const std::string& bytes) {
     write(served() / name, bytes);
-}
-
-// What the server does with the next requests; see tests/net/server.py.
-void faults(const json& modes) {
-    write(served() / "faults.json", modes.dump());
-}
-
-std::vector<json> requests() {
-    std::vector<json> all;
-    std::istringstream lines(read(served() / "requests.jsonl"));
-    for (std::string line; std::getline(lines, line);) all.push_back(json::parse(line));
-    return all;
 }
 
 std::string failure(const std::function<void()>& run) {

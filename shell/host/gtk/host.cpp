@@ -42,13 +42,6 @@ void discard(gpointer data) {
     --queued;
 }
 
-std::string valid(const std::string& text) {
-    char* fixed = g_utf8_make_valid(text.c_str(), static_cast<gssize>(text.size()));
-    std::string result = fixed;
-    g_free(fixed);
-    return result;
-}
-
 // GTK matches file patterns by case; the dialog should find the game in any letter case, as
 // the check after it does.
 std::string anyCase(const char* name) {
@@ -128,7 +121,7 @@ bool display() {
 }
 
 void messageBox(const std::string& text, GtkMessageType type) {
-    const std::string shown = valid(text);
+    const std::string shown = clean(text);
     std::fprintf(stderr, "Orbel Launcher: %s\n", shown.c_str());
     if (!display()) return;
     GtkWidget* box = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, type, GTK_BUTTONS_OK, "%s",

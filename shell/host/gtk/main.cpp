@@ -134,7 +134,8 @@ int main(int argc, char** argv) {
     try {
         return run(argc, argv);
     } catch (const std::exception& error) {
-        // The worker is stopped before the box: its payloads are freed, not handled.
+        // The worker is told to stop before the box, so its payloads are freed, not handled;
+        // it is joined once the box is closed.
         closed = true;
         launcher::cancelled.exchange(true);
         messageBox(error.what(), GTK_MESSAGE_ERROR);

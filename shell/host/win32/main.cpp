@@ -117,18 +117,8 @@ int run(HINSTANCE instance, const wchar_t* tail) {
 
 // The error box's text; a text that is not UTF-8 is shown with its bad bytes replaced.
 std::wstring boxText(const std::string& text) {
-    try {
-        std::u16string converted = zolta_launcher::wide(text);
-        return {converted.begin(), converted.end()};
-    } catch (const std::exception&) {
-        int size = static_cast<int>(text.size());
-        std::wstring out(static_cast<std::size_t>(
-                             MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0)),
-                         L'\0');
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), size, out.data(),
-                            static_cast<int>(out.size()));
-        return out;
-    }
+    const std::u16string converted = zolta_launcher::wide(clean(text));
+    return {converted.begin(), converted.end()};
 }
 
 } // namespace

@@ -89,16 +89,9 @@ void registerRules() {
 } // namespace
 
 void reportFailure(const std::string& text) noexcept {
+    // A text that is not UTF-8 could not go to the page as it is: its bad bytes are replaced.
     try {
-        notice(text);
-        return;
-    } catch (...) {
-    }
-    // A text that is not UTF-8 cannot go to the page as it is: send it with its bad bytes replaced.
-    try {
-        auto quoted =
-            nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-        notice(nlohmann::json::parse(quoted).get<std::string>());
+        notice(clean(text));
     } catch (...) {
     }
 }
