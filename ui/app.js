@@ -3,7 +3,16 @@
 
 (function () {
   const $ = (id) => document.getElementById(id);
-  let state = {};
+  let state = null; // null until the launcher's first state arrives
+  // The page's own memory of what it asked for, which the state document does not carry.
+  let cancelAsked = false; // Cancel was pressed during this download
+  let checkAsked = false; // Refresh was pressed; cleared by the next state
+  let pending = []; // notices held until the state that follows them is known
+  let flushTimer = 0;
+
+  // The launcher's notice after a release check; it would contradict an "Update available".
+  const checkedNotice = "Library checked. Release information is up to date.";
+  const cancelledText = "Download cancelled. Your existing installation is unchanged.";
 
   const stageNames = {
     idle: "Ready",
@@ -13,10 +22,50 @@
     installing: "Installing",
     complete: "Complete",
     error: "Error",
+    cancelling: "Cancelling…",
+    cancelled: "Cancelled",
   };
 
   const text = (value, fallback) =>
     typeof value === "string" && value !== "" ? value : fallback;
+
+  // Figures from the server are shown only when they are plausible; anything else is unknown.
+  const unknown = "–";
+  const count = (value) =>
+    Number.isInteger(value) && value >= 0 && value < 1e9 ? value.toLocaleString("en") : unknown;
+  const megabytes = (value) =>
+    typeof value === "number" && Number.isFinite(value) && value > 0 && value < 1e6
+      ? `${value.toFixed(1)} MB`
+      : unknown;
+
+  // The launcher's version order: three numbers of up to six digits, then the end or a "-".
+  function triple(version) {
+    const match = /^(\d{1,6})\.(\d{1,6})\.(\d{1,6})(?:-|$)/.exec(text(version, ""));
+    return match ? match.slice(1).map(Number) : null;
+  }
+  function sameVersion(a, b) {
+    const x = triple(a);
+    const y = triple(b);
+    return x !== null && y !== null && x.every((n, i) => n === y[i]);
+  }
+
+  const versionUnknown = () => state.installed === true && state.installedVersion === "Unknown";
+
+  // The stage as the player should read it.
+  function shownStage() {
+    const stage = text(state.stage, "idle");
+    if (stage === "downloading" && cancelAsked) return "cancelling";
+    if (stage === "error" && cancelAsked) return "cancelled";
+    // A finished install stops being news once the game is no longer the latest.
+    if (stage === "complete" && (!state.installed || state.updateAvailable)) return "idle";
+    return stageNames[stage] ? stage : "idle";
+  }
+
+  function setText(id, value) {
+    const element = $(id);
+    element.textContent = value;
+    element.title = value; // long texts are cut inside their box; the whole text stays at hand
+  }
 
   function renderServer() {
     const server = $("server");
@@ -27,65 +76,72 @@
     } else if (state.online) {
       server.dataset.online = "yes";
       $("serverText").textContent = "Servers online";
-      const players = Number(state.players) || 0;
-      const rooms = Number(state.rooms) || 0;
       $("serverCounts").textContent =
-        `${players.toLocaleString("en")} players · ${rooms.toLocaleString("en")} rooms`;
+        `${count(state.players)} players · ${count(state.rooms)} rooms`;
     } else {
       server.dataset.online = "no";
       $("serverText").textContent = "Servers offline";
       $("serverCounts").textContent = "";
     }
-    $("serverChecked").textContent = state.checked ? `checked ${state.checked}` : "";
+    setText("serverChecked", state.checked ? `checked ${text(state.checked, "")}` : "");
+  }
+
+  function badge() {
+    if (!state.installed) return ["Not installed", ""];
+    if (versionUnknown()) return ["Version unknown", "unknown"];
+    if (state.updateAvailable) return ["Update available", "update"];
+    if (sameVersion(state.installedVersion, state.latestVersion)) return ["Up to date", "ok"];
+    return ["Installed", "ok"];
   }
 
   function renderVersions() {
-    $("installedVersion").textContent = state.installed
-      ? text(state.installedVersion, "Unknown")
-      : "Not installed";
-    $("latestVersion").textContent = text(state.latestVersion, "Not checked yet");
-    $("releaseSize").textContent =
-      typeof state.releaseMB === "number" ? `${state.releaseMB.toFixed(1)} MB` : "–";
-
-    const badge = $("updateBadge");
-    if (!state.installed) {
-      badge.textContent = "Not installed";
-      badge.dataset.kind = "";
-    } else if (state.updateAvailable) {
-      badge.textContent = "Update available";
-      badge.dataset.kind = "update";
-    } else if (state.latestVersion) {
-      badge.textContent = "Up to date";
-      badge.dataset.kind = "ok";
-    } else {
-      badge.textContent = "Installed";
-      badge.dataset.kind = "ok";
-    }
-    $("path").textContent = state.path ? `Game: ${state.path}` : "";
+    setText(
+      "installedVersion",
+      state.installed ? text(state.installedVersion, "Unknown") : "Not installed"
+    );
+    setText("latestVersion", text(state.latestVersion, "Not checked yet"));
+    $("releaseSize").textContent = megabytes(state.releaseMB);
+    const [label, kind] = badge();
+    $("updateBadge").textContent = label;
+    $("updateBadge").dataset.kind = kind;
+    setText("path", state.path ? `Game: ${state.path}` : "");
   }
 
   function renderProgress() {
-    const stage = text(state.stage, "idle");
+    const stage = shownStage();
     $("progress").dataset.stage = stage;
-    $("stageName").textContent = stageNames[stage] || stage;
-    $("statusLine").textContent = stage === "idle" ? "" : text(state.status, "");
-    $("message").textContent = stage === "idle" ? "" : text(state.message, "");
+    $("stageName").textContent = stageNames[stage];
+    const quiet = ["idle", "error", "cancelled"].includes(stage);
+    // A failed stage's own line would read as if it were still under way.
+    setText("statusLine", quiet ? "" : text(state.status, ""));
+    let message = stage === "idle" ? "" : text(state.message, "");
+    // After a cancel the download's own failure (a stall's time-out, say) is not the news.
+    if (stage === "cancelled") message = cancelledText;
+    setText("message", message);
 
-    const active = ["downloading", "verifying", "installing", "complete"].includes(stage);
-    const percent = typeof state.progress === "number" ? state.progress : 0;
+    const downloading = stage === "downloading" || stage === "cancelling";
+    const active = downloading || ["verifying", "installing"].includes(stage);
+    const known = text(state.total, "") !== "";
+    const percent =
+      typeof state.progress === "number" && Number.isFinite(state.progress)
+        ? Math.max(0, Math.min(100, state.progress))
+        : 0;
+    // Without an announced length there is no percentage: the bar only shows activity.
+    $("track").dataset.indeterminate = downloading && !known ? "yes" : "no";
     const shown = stage === "complete" ? 100 : active ? percent : 0;
-    $("fill").style.width = `${Math.max(0, Math.min(100, shown))}%`;
+    $("fill").style.width = `${shown}%`;
 
     let figures = "";
-    if (active && stage !== "complete") {
+    const received = text(state.received, "");
+    if (downloading && known) {
       figures = `${percent.toFixed(0)}%`;
-      if (state.received) {
-        figures += state.total
-          ? ` · ${state.received} / ${state.total} MB`
-          : ` · ${state.received} MB`;
-      }
+      if (received) figures += ` · ${received} / ${state.total} MB`;
+    } else if (downloading && received) {
+      figures = `${received} MB received`;
+    } else if (active) {
+      figures = `${percent.toFixed(0)}%`;
     }
-    $("figures").textContent = figures;
+    setText("figures", figures);
   }
 
   function renderActions() {
@@ -95,7 +151,8 @@
     if (state.installed) {
       primary.textContent = "Play";
       primary.dataset.action = "play";
-      install.hidden = !state.updateAvailable;
+      install.hidden = !state.updateAvailable && !versionUnknown();
+      install.textContent = versionUnknown() ? "Install latest" : "Update";
     } else {
       primary.textContent = busy ? "Installing…" : "Install";
       primary.dataset.action = "install";
@@ -103,8 +160,17 @@
     }
     primary.disabled = busy;
     install.disabled = busy;
-    $("cancel").hidden = state.stage !== "downloading";
+    const cancel = $("cancel");
+    cancel.hidden = state.stage !== "downloading";
+    cancel.disabled = cancelAsked;
+    cancel.textContent = cancelAsked ? "Cancelling…" : "Cancel";
+    const refresh = $("refresh");
+    refresh.disabled = busy || checkAsked;
+    refresh.textContent = checkAsked ? "Checking…" : "Refresh";
     $("locate").disabled = busy;
+    $("showFiles").disabled = false;
+    $("website").disabled = false;
+    $("autoCheck").disabled = false;
     $("autoCheck").checked = state.autoCheck !== false;
   }
 
@@ -115,9 +181,9 @@
       ...entries.map((entry) => {
         const item = document.createElement("li");
         const time = document.createElement("time");
-        time.textContent = text(entry.time, "");
+        time.textContent = text(entry && entry.time, "");
         const what = document.createElement("span");
-        what.textContent = text(entry.text, "");
+        what.textContent = text(entry && entry.text, "");
         item.append(time, what);
         return item;
       })
@@ -126,11 +192,20 @@
   }
 
   function render() {
+    document.body.dataset.loaded = "yes";
     renderServer();
     renderVersions();
     renderProgress();
     renderActions();
     renderActivity();
+  }
+
+  // A notice that the state on screen already answers, or contradicts, is not shown.
+  function contradicted(message) {
+    if (state === null) return false;
+    if (message === checkedNotice && (state.updateAvailable || versionUnknown())) return true;
+    // The panel shows the cancel; the failure it caused is not news.
+    return shownStage() === "cancelled" && message === state.message;
   }
 
   function toast(message) {
@@ -139,20 +214,45 @@
     item.textContent = message;
     const box = $("toasts");
     box.append(item);
-    while (box.children.length > 4) box.firstElementChild.remove();
+    while (box.children.length > 3) box.firstElementChild.remove();
     setTimeout(() => {
       item.classList.add("leaving");
       setTimeout(() => item.remove(), 300);
     }, 6000);
   }
 
+  function flush() {
+    clearTimeout(flushTimer);
+    const shown = pending;
+    pending = [];
+    for (const message of shown) if (!contradicted(message)) toast(message);
+  }
+
+  function receiveState(data) {
+    const stage = text(data.stage, "idle");
+    const before = state === null ? "idle" : text(state.stage, "idle");
+    // A cancel belongs to one download: it lasts through that download and the failure that
+    // ends it, and no further.
+    const same =
+      stage === "downloading"
+        ? before === "downloading"
+        : stage === "error" && (before === "downloading" || before === "error");
+    if (!same) cancelAsked = false;
+    checkAsked = false;
+    state = data;
+    render();
+    flush();
+  }
+
   launcher.listen((message) => {
     if (!message || typeof message !== "object") return;
     if (message.type === "state" && message.data && typeof message.data === "object") {
-      state = message.data;
-      render();
+      receiveState(message.data);
     } else if (message.type === "notice" && typeof message.message === "string") {
-      toast(message.message);
+      // The launcher sends a job's notice just before the state it belongs to.
+      pending.push(message.message);
+      clearTimeout(flushTimer);
+      flushTimer = setTimeout(flush, 150);
     }
   });
 
@@ -161,8 +261,18 @@
     launcher.send(event.currentTarget.dataset.action || "install")
   );
   act("install", "install");
-  act("cancel", "cancel");
-  act("refresh", "refresh");
+  $("cancel").addEventListener("click", () => {
+    if (state === null || state.stage !== "downloading" || cancelAsked) return;
+    cancelAsked = true;
+    render();
+    launcher.send("cancel");
+  });
+  $("refresh").addEventListener("click", () => {
+    if (state === null || state.busy === true) return;
+    checkAsked = true;
+    renderActions();
+    launcher.send("refresh");
+  });
   act("locate", "locate");
   act("showFiles", "showFiles");
   act("website", "website");
@@ -170,6 +280,5 @@
     launcher.send("autoCheck", { enabled: event.currentTarget.checked })
   );
 
-  render();
   launcher.send("ready");
 })();

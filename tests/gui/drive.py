@@ -1,12 +1,16 @@
 #!/usr/bin/env python3
 """Runs the real Linux launcher in an X display and uses it as a player would.
 
-  drive.py release ROOT --game EXE [--version V] [--mb N] [--rate KIB]
+  drive.py release ROOT --game EXE [--version V] [--mb N] [--rate KIB] [--stall]
       lays out a release folder for the test release server: the health and release documents,
       the checksum list and a release archive holding the game EXE with its assets; with --rate
-      the server sends the archive at about KIB KiB/s, so its progress can be watched
-  drive.py test CASE --launcher EXE --xclose EXE --work DIR   (inside the network test runner)
+      the server sends the archive at about KIB KiB/s, so its progress can be watched; with
+      --stall it sends half the archive without a length, then nothing
+  drive.py test CASE --launcher EXE --xclose EXE --work DIR [--game EXE]
+      (inside the network test runner)
       CASE "install": start, second start, Install with progress, close refused, complete, Play
+      CASE "unknown": a linked game without a release marker, installed over by the latest
+      CASE "cancel": Cancel during a stalled download without a length
   drive.py demo --launcher EXE --work DIR                     (inside the network test runner)
       the launcher on the user's display; without one, under Xvfb: Install, then Play, with
       screenshots
@@ -28,11 +32,13 @@ import zipfile
 from pathlib import Path
 
 ACTION = (255, 128, 56)  # the page's main button: Install, or Play once installed
+UPDATE = (58, 66, 86)  # the page's second button: Update, or Install latest
+DANGER = (120, 34, 48)  # Cancel
 BUSY_REFUSAL = "Cancel the download or let installation finish before closing."
 SECOND = "Orbel Launcher is already open."
 
 
-def make_release(root, game, version, mb, rate):
+def make_release(root, game, version, mb, rate, stall=False):
     downloads, api = root / "downloads", root / "api"
     downloads.mkdir(parents=True, exist_ok=True)
     api.mkdir(parents=True, exist_ok=True)
@@ -52,6 +58,9 @@ def make_release(root, game, version, mb, rate):
     if rate:
         faults[f"downloads/{name}"] = {"mode": "trickle", "chunk": int(rate * 1024 / 20),
                                        "delay": 0.05}
+    if stall:
+        faults[f"downloads/{name}"] = {"mode": "stall", "chunked": True,
+                                       "send": archive.stat().st_size // 2, "seconds": 120}
     (root / "faults.json").write_text(json.dumps(faults))
 
 
@@ -173,6 +182,10 @@ def install_case(display, launcher, xclose):
     first = launcher.start("launcher.log")
     try:
         main = launcher.window(first)
+        shown = time.monotonic()
+        until("the page's first paint", lambda: display.find(ACTION), 10)
+        painted = time.monotonic() - shown
+        check(painted < 1.2, f"the page shows {painted:.1f} s after the window, not a blank window")
         page = until("the server online and the latest version",
                      lambda: (lambda t: t if "Servers online" in t and "1.0.0" in t else None)(
                          display.text(main)), 30)
@@ -229,6 +242,88 @@ def install_case(display, launcher, xclose):
             first.wait()
 
 
+def unknown_case(display, launcher, exe):
+    """A linked game without a release marker: the page says so and installs the latest."""
+    work = launcher.work
+    linked = work / "linked"
+    (linked / "assets" / "runtime").mkdir(parents=True)
+    shutil.copy(exe, linked / "OrbelZolta.exe")
+    (linked / "assets" / "runtime" / "scene.json").write_text('{"scene": "linked"}\n')
+    (linked / "assets" / "runtime" / "scene.bin").write_bytes(b"linked")
+    launcher.data.mkdir(parents=True, exist_ok=True)
+    (launcher.data / "settings.json").write_text(
+        json.dumps({"autoCheck": True, "gamePath": str(linked / "OrbelZolta.exe")}))
+    process = launcher.start("launcher.log")
+    try:
+        main = launcher.window(process)
+        page = until("the unknown version beside the latest release",
+                     lambda: (lambda t: t if "Version unknown" in t and "1.0.0" in t else None)(
+                         display.text(main)), 30)
+        display.shot("unknown.png")
+        check("Up to date" not in page and "Install latest" in page,
+              "a game without a release marker shows its version as unknown and offers the latest")
+        display.run("xdotool", "mousemove", "700", "8")
+        display.click(*until("the Install latest button", lambda: display.find(UPDATE), 10))
+        page = until("the install to complete",
+                     lambda: (lambda t: t if "Ready to play" in t else None)(display.text(main)),
+                     90)
+        display.shot("unknown-installed.png")
+        check("Up to date" in page and "Version unknown" not in page,
+              "after the install the page shows the latest release as up to date")
+        managed = launcher.data / "Games" / "OrbelZolta-Windows" / "OrbelZolta.exe"
+        settings = json.loads((launcher.data / "settings.json").read_text())
+        check(Path(settings["gamePath"]) == managed and managed.is_file(),
+              "the managed copy becomes the game in use")
+        check((linked / "assets" / "runtime" / "scene.bin").read_bytes() == b"linked",
+              "the linked game is left as it was")
+        display.run(launcher.xclose, main)
+        check(process.wait(timeout=30) == 0, "the launcher closes with exit code 0")
+    finally:
+        if process.poll() is None:
+            process.kill()
+            process.wait()
+
+
+def cancel_case(display, launcher):
+    """Cancel while the download stalls: the page answers at once and shows a cancel."""
+    process = launcher.start("launcher.log")
+    try:
+        main = launcher.window(process)
+        until("the server online", lambda: "Servers online" in display.text(main), 30)
+        display.run("xdotool", "mousemove", "700", "8")
+        display.click(*until("the Install button", lambda: display.find(ACTION), 10))
+        page = until("megabytes received",
+                     lambda: (lambda t: t if re.search(r"[\d.]+ MB received", t) else None)(
+                         display.text(main)), 30)
+        display.shot("no-length.png")
+        check("%" not in page, "a download without a length shows megabytes, no percentage")
+        time.sleep(1)  # well into the stall
+        display.run("xdotool", "mousemove", "700", "8")
+        display.click(*until("the Cancel button", lambda: display.find(DANGER), 10))
+        asked = time.monotonic()
+        until("Cancelling…", lambda: "Cancelling…" in display.text(main), 5)
+        answered = time.monotonic() - asked
+        display.run("xdotool", "mousemove", "700", "8")
+        display.shot("cancelling.png")
+        check(answered < 3 and display.find(DANGER) is None,
+              f"Cancel answers at once ({answered:.1f} s) and is disabled")
+        page = until("the cancel's outcome",
+                     lambda: (lambda t: t if "Cancelled" in t else None)(display.text(main)), 40)
+        display.shot("cancelled.png")
+        check("Error" not in page and display.find(ACTION) is not None,
+              "the cancelled download shows as a cancel, with Install offered again")
+        games = launcher.data / "Games"
+        staging = [p for p in launcher.data.iterdir() if p.name.startswith("staging-")]
+        check(not (games / "OrbelZolta-Windows").exists() and not staging,
+              "nothing is installed and no staging folder is left")
+        display.run(launcher.xclose, main)
+        check(process.wait(timeout=30) == 0, "the launcher closes with exit code 0")
+    finally:
+        if process.poll() is None:
+            process.kill()
+            process.wait()
+
+
 def test(args):
     work = Path(args.work)
     if not work.is_absolute() or len(work.parts) < 3:
@@ -237,7 +332,14 @@ def test(args):
     work.mkdir(parents=True)
     display = Display(work, own=True)
     try:
-        install_case(display, Launcher(display, Path(args.launcher), work), args.xclose)
+        launcher = Launcher(display, Path(args.launcher), work)
+        launcher.xclose = args.xclose
+        if args.case == "install":
+            install_case(display, launcher, args.xclose)
+        elif args.case == "unknown":
+            unknown_case(display, launcher, args.game)
+        else:
+            cancel_case(display, launcher)
     except Failure as failure:
         try:
             display.shot("failure.png")
@@ -290,17 +392,19 @@ def main():
     r.add_argument("--version", default="1.0.0")
     r.add_argument("--mb", type=float, default=1.0)
     r.add_argument("--rate", type=float, default=0)
+    r.add_argument("--stall", action="store_true")
     t = sub.add_parser("test")
-    t.add_argument("case", choices=["install"])
+    t.add_argument("case", choices=["install", "unknown", "cancel"])
     t.add_argument("--launcher", required=True)
     t.add_argument("--xclose", required=True)
     t.add_argument("--work", required=True)
+    t.add_argument("--game")
     d = sub.add_parser("demo")
     d.add_argument("--launcher", required=True)
     d.add_argument("--work", required=True)
     args = parser.parse_args()
     if args.command == "release":
-        make_release(Path(args.root), args.game, args.version, args.mb, args.rate)
+        make_release(Path(args.root), args.game, args.version, args.mb, args.rate, args.stall)
         return 0
     return test(args) if args.command == "test" else demo(args)
 

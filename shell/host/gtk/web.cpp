@@ -117,6 +117,10 @@ void createWeb(const std::filesystem::path& exeDir) {
                  "enable-back-forward-navigation-gestures", FALSE, nullptr);
     const GdkRGBA background{16 / 255.0, 18 / 255.0, 22 / 255.0, 1.0};
     webkit_web_view_set_background_color(web, &background);
+    // The page needs no GPU; setting up GL compositing kept a software-rendered window (Xvfb,
+    // remote desktops) blank for over a second after the page was ready.
+    webkit_settings_set_hardware_acceleration_policy(settings,
+                                                     WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
 
     g_signal_connect(web, "decide-policy", G_CALLBACK(decide), nullptr);
     g_signal_connect(web, "create", G_CALLBACK(noWindow), nullptr);
