@@ -21,9 +21,21 @@ struct Staging {
     Staging& operator=(const Staging&) = delete;
     ~Staging() {
         std::error_code ignored;
-        fs::remove_all(folder, ignored);
+        platform::removeTree(folder, ignored);
     }
 };
+
+// One launcher runs per data folder, so a staging folder that is not this run's was left by an
+// install that was killed: it may hold a whole archive and its unpacked copy.
+void sweep(const fs::path& support) {
+    std::error_code ec;
+    for (fs::directory_iterator it(support, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code ignored;
+        if (it->path().filename().string().starts_with("staging-") && it->is_directory(ignored) &&
+            !it->is_symlink(ignored))
+            platform::removeTree(it->path(), ignored);
+    }
+}
 
 fs::path stagingName() {
     return "staging-" + std::to_string(platform::processId()) + "-" +
@@ -46,16 +58,36 @@ void move(const fs::path& from, const fs::path& to) {
     if (ec) throw fs::filesystem_error("cannot move folder", from, to, ec);
 }
 
+fs::path recoveryOf(const fs::path& folder) {
+    fs::path recovery = folder;
+    recovery += ".previous";
+    return recovery;
+}
+
+// Finishes what an interrupted activation left: with no game folder a complete recovery copy
+// goes back; beside a complete game the swap was done and only the copy's removal was cut
+// short. Whatever else stands beside a recovery copy is refused, moving nothing.
+void settle(const fs::path& folder) {
+    const fs::path recovery = recoveryOf(folder);
+    if (!fs::exists(recovery)) return;
+    if (!fs::exists(folder)) {
+        if (validGame(recovery / "OrbelZolta.exe")) move(recovery, folder);
+    } else if (validGame(folder / "OrbelZolta.exe")) {
+        std::error_code ignored;
+        platform::removeTree(recovery, ignored);
+    }
+    require(!fs::exists(recovery),
+            "A previous recovery copy exists beside the game. Keep it safe before retrying.");
+}
+
 } // namespace
 
 void activate(const fs::path& staged, const fs::path& game) {
     require(!gameRunning(game / "OrbelZolta.exe"), "Close Zolta before installing its update.");
     // A sibling of the game folder, never a folder inside it, even for "Games/Game/".
     fs::path folder = game.has_filename() ? game : game.parent_path();
-    fs::path recovery = folder;
-    recovery += ".previous";
-    require(!fs::exists(recovery),
-            "A previous recovery copy exists beside the game. Keep it safe before retrying.");
+    const fs::path recovery = recoveryOf(folder);
+    settle(folder);
     if (!fs::exists(folder)) {
         move(staged, folder);
         return;
@@ -71,14 +103,16 @@ void activate(const fs::path& staged, const fs::path& game) {
         throw;
     }
     std::error_code ignored;
-    fs::remove_all(recovery, ignored);
+    platform::removeTree(recovery, ignored);
 }
 
 Release install(const fs::path& support, std::atomic<bool>& cancelled, ProgressCallback progress) {
     const fs::path game = support / "Games" / "OrbelZolta-Windows";
     require(!gameRunning(game / "OrbelZolta.exe"), "Close Zolta before installing its update.");
+    settle(game);
     Release release = selectRelease(fetch(u"downloads/SHA256SUMS.txt", {}, &cancelled, nullptr));
 
+    sweep(support);
     const fs::path folder = support / stagingName();
     fs::create_directories(folder);
     Staging staging{folder};

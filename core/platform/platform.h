@@ -47,6 +47,12 @@ std::size_t httpRead(Http& http, char* buffer, std::size_t size);
 void moveFolder(const std::filesystem::path& from, const std::filesystem::path& to,
                 std::error_code& ec);
 
+// Removes path and everything below it. A link (on Windows any reparse point, a junction too)
+// is removed as itself and never entered; a read-only file or folder is made writable first.
+// Goes on past a failure to remove what it can; ec holds the first failure. A missing path is
+// no failure.
+void removeTree(const std::filesystem::path& path, std::error_code& ec);
+
 // The current process id.
 std::uint32_t processId();
 

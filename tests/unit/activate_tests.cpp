@@ -2,16 +2,20 @@
 
 #include "errors.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <random>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "launcher_core.h"
+#include "links.h"
 #include "platform/platform.h"
 
 using namespace zolta_launcher;
@@ -43,9 +47,17 @@ void put(const fs::path& file, const std::string& text) {
     std::ofstream(file, std::ios::binary) << text;
 }
 
-// A game folder whose every file names its release, so a mix of two releases shows.
+// The headers that make an x64 Windows executable to validGame, then the release's name.
+std::string image(const std::string& release) {
+    std::string bytes(64 + 264, '\0');
+    bytes[0] = 'M', bytes[1] = 'Z', bytes[60] = 64;
+    bytes[64] = 'P', bytes[65] = 'E', bytes[68] = 0x64, bytes[69] = char(0x86);
+    return bytes + release;
+}
+
+// A complete game whose every file names its release, so a mix of two releases shows.
 Tree makeGame(const fs::path& folder, const std::string& release) {
-    Tree files{{"OrbelZolta.exe", "exe " + release},
+    Tree files{{"OrbelZolta.exe", image(release)},
                {"assets/runtime/scene.bin", "bin " + release},
                {"assets/runtime/scene.json", "json " + release}};
     for (auto& [name, text] : files) put(folder / name, text);
@@ -116,20 +128,103 @@ TEST(Activate, UpdateReplacesOldGameAndRemovesRecoveryCopy) {
     EXPECT_FALSE(fs::exists(s.recovery()));
 }
 
-TEST(Activate, LeftoverRecoveryCopyRefusesAndMovesNothing) {
-    for (bool update : {true, false}) {
-        SCOPED_TRACE(update ? "update" : "first install");
+// A recovery copy beside the game is what an interrupted activation leaves: killed between the
+// two moves (no game folder), or while the copy was being removed (the new game in place). Both
+// are settled and the update goes on; a copy beside anything else is refused, moving nothing.
+TEST(Activate, SettlesALeftoverRecoveryCopyOrRefusesIt) {
+    auto partial = [](const fs::path& folder, const std::string& release) {
+        Tree files = makeGame(folder, release);
+        fs::remove(folder / "assets/runtime/scene.json");
+        files.erase("assets/runtime/scene.json");
+        return files;
+    };
+    struct Case {
+        const char* name;
+        std::function<void(const Scratch&)> arrange;
+        bool settled;
+    };
+    const Case cases[] = {
+        {"killed between the two moves", [](const Scratch& s) { makeGame(s.recovery(), "old"); },
+         true},
+        {"killed while the recovery copy was removed",
+         [&](const Scratch& s) {
+             makeGame(s.game(), "current");
+             partial(s.recovery(), "old");
+         },
+         true},
+        {"incomplete game beside a complete copy",
+         [&](const Scratch& s) {
+             partial(s.game(), "current");
+             makeGame(s.recovery(), "old");
+         },
+         false},
+        {"incomplete copy and no game", [&](const Scratch& s) { partial(s.recovery(), "old"); },
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         Scratch s;
-        Tree old = update ? makeGame(s.game(), "old") : Tree{};
-        Tree kept = makeGame(s.recovery(), "older");
+        c.arrange(s);
+        Tree game = tree(s.game()), kept = tree(s.recovery());
         Tree fresh = makeGame(s.staged(), "new");
-        EXPECT_EQ(errorText([&] { activate(s.staged(), s.game()); }),
-                  "A previous recovery copy exists beside the game. Keep it safe before retrying.");
-        EXPECT_EQ(tree(s.game()), old);
-        EXPECT_EQ(fs::exists(s.game()), update);
-        EXPECT_EQ(tree(s.recovery()), kept);
-        EXPECT_EQ(tree(s.staged()), fresh);
+        std::string what = errorText([&] { activate(s.staged(), s.game()); });
+        if (c.settled) {
+            EXPECT_EQ(what, "(no error)");
+            EXPECT_EQ(tree(s.game()), fresh);
+            EXPECT_FALSE(fs::exists(s.recovery()));
+        } else {
+            EXPECT_EQ(what, "A previous recovery copy exists beside the game. Keep it safe "
+                            "before retrying.");
+            EXPECT_EQ(tree(s.game()), game);
+            EXPECT_EQ(tree(s.recovery()), kept);
+            EXPECT_EQ(tree(s.staged()), fresh);
+        }
     }
+}
+
+// Players move saves or mods to another drive through a folder link and leave files read-only.
+// Removing the old game removes the link itself, never what it leads to, and is not stopped by a
+// read-only file or folder; the next update then finds no recovery copy in its way.
+TEST(Activate, RemovesOldGameWithoutFollowingLinksOrStoppingAtReadOnlyFiles) {
+    Scratch s;
+    const fs::path elsewhere = s.root / "other drive";
+    put(elsewhere / "saves/slot1.sav", "progress");
+    put(elsewhere / "mods/mod.pak", "mod");
+    const Tree kept = tree(elsewhere);
+
+    makeGame(s.game(), "old");
+    folderLink(s.game() / "saves", elsewhere / "saves");
+    put(s.game() / "mods/readme.txt", "old");
+    folderLink(s.game() / "mods/installed", elsewhere / "mods");
+    const auto readOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+    fs::permissions(s.game() / "mods/readme.txt", readOnly);
+    put(s.game() / "manual/manual.txt", "old");
+    fs::permissions(s.game() / "manual/manual.txt", readOnly);
+    fs::permissions(s.game() / "manual", readOnly | fs::perms::owner_exec);
+
+    Tree fresh = makeGame(s.staged(), "new");
+    activate(s.staged(), s.game());
+    EXPECT_EQ(tree(s.game()), fresh);
+    EXPECT_EQ(tree(elsewhere), kept);
+    if (!folderLinksRemovable()) {
+        // Only the two links can stay, and the folder that holds one; nothing else does.
+        auto names = [](const fs::path& folder) {
+            std::vector<std::string> found;
+            for (auto& entry : fs::directory_iterator(folder))
+                found.push_back(entry.path().filename().string());
+            std::sort(found.begin(), found.end());
+            return found;
+        };
+        EXPECT_EQ(names(s.recovery()), (std::vector<std::string>{"mods", "saves"}));
+        EXPECT_EQ(names(s.recovery() / "mods"), std::vector<std::string>{"installed"});
+        return;
+    }
+    EXPECT_FALSE(fs::exists(s.recovery()));
+
+    Tree newer = makeGame(s.staged(), "newer");
+    activate(s.staged(), s.game());
+    EXPECT_EQ(tree(s.game()), newer);
+    EXPECT_FALSE(fs::exists(s.recovery()));
 }
 
 TEST(Activate, MissingStagedFolderThrowsTheMoveErrorAndChangesNothing) {

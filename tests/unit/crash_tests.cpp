@@ -4,7 +4,9 @@
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <map>
+#include <random>
 #include <signal.h>
 #include <spawn.h>
 #include <string>
@@ -27,7 +29,8 @@ struct Child {
     pid_t pid = -1;
     std::FILE* out = nullptr;
 
-    explicit Child(const fs::path& support) {
+    // extra: environment entries added to the test's own, NAME=VALUE each.
+    explicit Child(const fs::path& support, const std::vector<std::string>& extra = {}) {
         int pipes[2];
         if (pipe(pipes) != 0) throw std::runtime_error("pipe");
         posix_spawn_file_actions_t actions;
@@ -36,7 +39,12 @@ struct Child {
         posix_spawn_file_actions_addclose(&actions, pipes[0]);
         std::string program = CRASH_CHILD, folder = support.string();
         char* argv[] = {program.data(), folder.data(), nullptr};
-        int failed = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
+        std::vector<std::string> entries(extra);
+        std::vector<char*> env;
+        for (char** entry = environ; *entry; ++entry) env.push_back(*entry);
+        for (std::string& entry : entries) env.push_back(entry.data());
+        env.push_back(nullptr);
+        int failed = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, env.data());
         posix_spawn_file_actions_destroy(&actions);
         close(pipes[1]);
         out = fdopen(pipes[0], "r");
@@ -75,11 +83,32 @@ void reset(const fs::path& support, const fs::path& pristine) {
     fs::copy(pristine, support, fs::copy_options::recursive);
 }
 
+// Runs the install child to its end, or to its death; true if it was killed.
+bool killed(const fs::path& support, const std::vector<std::string>& env) {
+    Child child(support, env);
+    while (!child.line().empty()) {
+    }
+    return !child.finish(true);
+}
+
+// Not named by the process id: every run of the network test runner has its own PID namespace
+// but shares the machine's temporary folder, so runs side by side would share one folder.
+fs::path scratchFolder(const std::string& prefix) {
+    std::random_device seed;
+    return fs::temp_directory_path() / (prefix + std::to_string(seed()));
+}
+
+bool stagingLeft(const fs::path& support) {
+    for (auto& entry : fs::directory_iterator(support))
+        if (entry.path().filename().string().starts_with("staging-")) return true;
+    return false;
+}
+
 } // namespace
 
 TEST(CrashSafety, KilledUpdateAlwaysLeavesOneCompleteGame) {
     fs::path root = servedRoot();
-    fs::path scratch = fs::temp_directory_path() / ("crash-" + std::to_string(getpid()));
+    fs::path scratch = scratchFolder("crash-");
     fs::path pristine = scratch / "pristine", support = scratch / "support";
     fs::path folder = support / "Games/OrbelZolta-Windows";
     fs::path recovery = support / "Games/OrbelZolta-Windows.previous";
@@ -171,4 +200,99 @@ TEST(CrashSafety, KilledUpdateAlwaysLeavesOneCompleteGame) {
     for (auto& [stage, count] : killedAfter)
         std::printf("killed in %s: %d\n", stage.c_str(), count);
     for (auto& [what, count] : found) std::printf("%s: %d\n", what.c_str(), count);
+}
+
+// Kills at exact points of an update: before and after each move of the activation, and inside
+// the removal of the recovery copy (an old game of thousands of files) and of the staging folder.
+// Each kill must leave one complete game, old or new, that the next install settles, and that
+// install must go through and leave no recovery copy and no staging folder.
+TEST(CrashSafety, KillsAtTheMovesAndInsideTheRemovalsAreSettledByTheNextInstall) {
+    fs::path root = servedRoot();
+    fs::path scratch = scratchFolder("crash-exact-");
+    fs::path pristine = scratch / "pristine", support = scratch / "support";
+    const fs::path folder = support / "Games/OrbelZolta-Windows";
+    const fs::path recovery = support / "Games/OrbelZolta-Windows.previous";
+    fs::create_directories(scratch);
+
+    publish(root, "1.0.0", entries(game("1.0.0", 4000, 64)));
+    std::atomic<bool> never = false;
+    zolta_launcher::install(pristine, never, [](nlohmann::json) {});
+    const Tree old = tree(pristine / "Games/OrbelZolta-Windows");
+
+    Tree files = game("2.0.0");
+    std::string digest = publish(root, "2.0.0", entries(files));
+    files["launcher-release.json"] = marker(digest, "2.0.0");
+    const Tree fresh = files;
+
+    // One traced run to its end numbers every move and removal.
+    const fs::path traced = scratch / "trace.txt";
+    reset(support, pristine);
+    ASSERT_FALSE(killed(support, {"LD_PRELOAD=" KILL_AT, "KILL_TRACE=" + traced.string()}));
+    ASSERT_EQ(tree(folder), fresh);
+    std::vector<long> moves, oldRemovals, stagingRemovals;
+    {
+        std::ifstream in(traced);
+        long renames = 0, removals = 0;
+        for (std::string kind, path; in >> kind && std::getline(in >> std::ws, path);) {
+            if (kind == "rename") {
+                ++renames;
+                if (path == folder.string() || path.ends_with("unpacked/OrbelZolta-Windows"))
+                    moves.push_back(renames);
+            } else if (path.starts_with(recovery.string())) {
+                oldRemovals.push_back(++removals);
+            } else if (path.starts_with((support / "staging-").string())) {
+                stagingRemovals.push_back(++removals);
+            } else {
+                ++removals;
+            }
+        }
+    }
+    ASSERT_EQ(moves.size(), 2u);
+    ASSERT_GT(oldRemovals.size(), 4000u);
+    ASSERT_GE(stagingRemovals.size(), 2u);
+
+    struct Kill {
+        std::string at;
+        std::string where;
+    };
+    std::vector<Kill> kills;
+    for (long move : moves)
+        for (const char* moment : {"before", "after"})
+            kills.push_back({"rename " + std::to_string(move) + " " + moment,
+                             std::string(moment) + " a move of the activation"});
+    for (std::size_t i : {std::size_t{0}, oldRemovals.size() / 2, oldRemovals.size() - 1})
+        kills.push_back({"remove " + std::to_string(oldRemovals[i]) + " before",
+                         "inside the recovery copy's removal"});
+    kills.push_back({"remove " + std::to_string(oldRemovals.back()) + " after",
+                     "after the recovery copy's removal"});
+    for (long removal : {stagingRemovals.front(), stagingRemovals.back()})
+        kills.push_back({"remove " + std::to_string(removal) + " before",
+                         "inside the staging folder's removal"});
+
+    int complete = 0, settled = 0;
+    for (const Kill& kill : kills) {
+        SCOPED_TRACE(kill.at + " (" + kill.where + ")");
+        reset(support, pristine);
+        EXPECT_TRUE(killed(support, {"LD_PRELOAD=" KILL_AT, "KILL_AT=" + kill.at}));
+        const Tree now = tree(folder);
+        bool whole = now == old || now == fresh || (!fs::exists(folder) && tree(recovery) == old);
+        EXPECT_TRUE(whole) << "no complete game after the kill";
+        complete += whole;
+
+        std::string what = "(no error)";
+        try {
+            zolta_launcher::install(support, never, [](nlohmann::json) {});
+        } catch (const std::exception& e) {
+            what = e.what();
+        }
+        EXPECT_EQ(what, "(no error)");
+        bool through = what == "(no error)" && tree(folder) == fresh && !fs::exists(recovery) &&
+                       !stagingLeft(support);
+        EXPECT_TRUE(through) << "the next install left the game, a recovery copy or staging";
+        settled += through;
+    }
+    fs::remove_all(scratch);
+    std::printf("kill points: %zu, complete games after the kill: %d, next installs that went "
+                "through cleanly: %d\n",
+                kills.size(), complete, settled);
 }

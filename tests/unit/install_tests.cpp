@@ -191,7 +191,7 @@ TEST(Install, FailuresKeepOldGameAndRemoveStaging) {
         std::function<void(World&)> arrange;
         std::string expected;
         std::vector<std::string> stages; // the stage events sent before the failure
-        bool archiveFetched;
+        int requests;                    // of the checksum list, then the archive
     };
     const std::vector<std::string> all{"downloading", "verifying", "installing"};
     const std::vector<std::string> download{"downloading"};
@@ -218,29 +218,37 @@ TEST(Install, FailuresKeepOldGameAndRemoveStaging) {
          },
          "No verified Windows release is published",
          {},
-         false},
+         1},
         {"digest differs in one digit",
          true,
          [](World& w) { w.publish("2.0.0", entries(game("2.0.0")), true); },
          "Checksum mismatch. Nothing was installed.",
          {"downloading", "verifying"},
-         true},
-        {"no executable", true, withoutFile("OrbelZolta.exe"), incomplete, all, true},
-        {"no scene.bin", true, withoutFile("assets/runtime/scene.bin"), incomplete, all, true},
-        {"no scene.json", false, withoutFile("assets/runtime/scene.json"), incomplete, all, true},
-        {"no entries", true, [](World& w) { w.publish("2.0.0", {}); }, incomplete, all, true},
-        {"leftover recovery copy", true,
+         2},
+        {"no executable", true, withoutFile("OrbelZolta.exe"), incomplete, all, 2},
+        {"no scene.bin", true, withoutFile("assets/runtime/scene.bin"), incomplete, all, 2},
+        {"no scene.json", false, withoutFile("assets/runtime/scene.json"), incomplete, all, 2},
+        {"no entries", true, [](World& w) { w.publish("2.0.0", {}); }, incomplete, all, 2},
+        // A recovery copy that is not what an interrupted activation leaves: nothing is fetched.
+        {"recovery copy beside an incomplete game",
+         true,
+         [=](World& w) {
+             publishNew(w);
+             fs::remove(w.folder() / "assets/runtime/scene.bin");
+             write(w.recovery() / "kept.txt", "kept");
+         },
+         recoveryLeft,
+         {},
+         0},
+        {"incomplete recovery copy on a first install",
+         false,
          [=](World& w) {
              publishNew(w);
              write(w.recovery() / "kept.txt", "kept");
          },
-         recoveryLeft, all, true},
-        {"leftover recovery copy on a first install", false,
-         [=](World& w) {
-             publishNew(w);
-             write(w.recovery() / "kept.txt", "kept");
-         },
-         recoveryLeft, all, true},
+         recoveryLeft,
+         {},
+         0},
         {"cancel during the download", true,
          [=](World& w) {
              slowly(w);
@@ -248,7 +256,7 @@ TEST(Install, FailuresKeepOldGameAndRemoveStaging) {
                  if (e.contains("progress") && !finalBytes(e)) w.flag = true;
              };
          },
-         cancelled, download, true},
+         cancelled, download, 2},
         {"cancel with the final byte event", true,
          [=](World& w) {
              publishNew(w);
@@ -256,7 +264,7 @@ TEST(Install, FailuresKeepOldGameAndRemoveStaging) {
                  if (finalBytes(e)) w.flag = true;
              };
          },
-         cancelled, download, true},
+         cancelled, download, 2},
         {"callback fails", true,
          [=](World& w) {
              publishNew(w);
@@ -264,7 +272,7 @@ TEST(Install, FailuresKeepOldGameAndRemoveStaging) {
                  if (e.contains("progress")) throw std::runtime_error("page gone");
              };
          },
-         "page gone", download, true},
+         "page gone", download, 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -273,11 +281,11 @@ TEST(Install, FailuresKeepOldGameAndRemoveStaging) {
         if (c.update) {
             w.publish("1.0.0", entries(game("1.0.0")));
             w.run();
-            old = tree(w.folder());
             w.events.clear();
             fs::remove(w.root / "requests.jsonl");
         }
         c.arrange(w);
+        old = tree(w.folder());
         Tree kept = tree(w.recovery());
 
         EXPECT_EQ(errorText([&] { w.run(); }), c.expected);
@@ -286,11 +294,69 @@ TEST(Install, FailuresKeepOldGameAndRemoveStaging) {
         EXPECT_EQ(fs::exists(w.folder()), c.update);
         EXPECT_EQ(tree(w.recovery()), kept);
         EXPECT_FALSE(w.staging());
-        std::vector<std::string> requests{sumsPath};
-        if (c.archiveFetched)
-            requests.push_back("/zolta/downloads/OrbelZolta-2.0.0-Windows-x64.zip");
+        std::vector<std::string> requests{sumsPath,
+                                          "/zolta/downloads/OrbelZolta-2.0.0-Windows-x64.zip"};
+        requests.resize(c.requests);
         EXPECT_EQ(w.requested(), requests);
     }
+}
+
+// What a killed update leaves is settled before anything is fetched: killed between the two
+// moves, the old game is moved back; killed while the recovery copy was being removed, the rest
+// of the copy goes. The next install then goes through.
+TEST(Install, InterruptedUpdateIsSettledBeforeAnythingIsFetched) {
+    struct Case {
+        const char* name;
+        void (*interrupt)(World&);
+    };
+    const Case cases[] = {
+        {"killed between the two moves", [](World& w) { fs::rename(w.folder(), w.recovery()); }},
+        {"killed while the recovery copy was removed",
+         [](World& w) {
+             Tree older = game("0.9.0");
+             write(w.recovery() / "data/part3.bin", older["data/part3.bin"]);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        World w;
+        w.publish("1.0.0", entries(game("1.0.0")));
+        w.run();
+        const Tree installed = tree(w.folder());
+        c.interrupt(w);
+
+        write(w.root / "downloads/SHA256SUMS.txt", "# nothing published\n");
+        fs::remove(w.root / "requests.jsonl");
+        EXPECT_EQ(errorText([&] { w.run(); }), "No verified Windows release is published");
+        EXPECT_EQ(tree(w.folder()), installed);
+        EXPECT_FALSE(fs::exists(w.recovery()));
+
+        Tree files = game("2.0.0");
+        std::string digest = w.publish("2.0.0", entries(files));
+        EXPECT_EQ(w.run().versionText, "2.0.0");
+        files["launcher-release.json"] = marker(digest, "2.0.0");
+        EXPECT_EQ(tree(w.folder()), files);
+        EXPECT_FALSE(fs::exists(w.recovery()));
+    }
+}
+
+// One launcher runs per data folder, so every staging folder found there when an install starts
+// was left by an install that was killed, and goes.
+TEST(Install, RemovesStagingFoldersOfInterruptedInstalls) {
+    World w;
+    w.publish("1.0.0", entries(game("1.0.0")));
+    write(w.support / "staging-17-4000/release.zip", "half an archive");
+    Tree unpacked = game("0.9.0");
+    for (auto& [name, data] : unpacked)
+        write(w.support / "staging-17-5000/unpacked/OrbelZolta-Windows" / name, data);
+    const fs::path readOnly = w.support / "staging-17-5000/unpacked/OrbelZolta-Windows/ro.txt";
+    write(readOnly, "read-only");
+    fs::permissions(readOnly, fs::perms::owner_read);
+    write(w.support / "settings.json", "{}");
+
+    EXPECT_EQ(w.run().versionText, "1.0.0");
+    EXPECT_FALSE(w.staging());
+    EXPECT_EQ(read(w.support / "settings.json"), "{}");
 }
 
 TEST(Install, EmptyCallbackFailsAtTheFirstStageAndRemovesStaging) {

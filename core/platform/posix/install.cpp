@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +29,59 @@ void moveFolder(const std::filesystem::path& from, const std::filesystem::path& 
     } else if (std::rename(from.c_str(), to.c_str()) != 0) {
         ec.assign(errno, std::system_category());
     }
+}
+
+namespace {
+
+void fail(std::error_code& ec) {
+    if (!ec) ec.assign(errno, std::system_category());
+}
+
+void removeBelow(int parent, const char* name, std::error_code& ec);
+
+// Removes everything inside the open folder folder; closes it.
+void empty(int folder, std::error_code& ec) {
+    DIR* listing = fdopendir(folder);
+    if (!listing) {
+        fail(ec);
+        close(folder);
+        return;
+    }
+    while (dirent* entry = readdir(listing)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") removeBelow(dirfd(listing), name.c_str(), ec);
+    }
+    closedir(listing);
+}
+
+// Removes the entry name of the open folder parent. Everything is reached through folder
+// descriptors opened without following links, so a link swapped in meanwhile is never entered.
+void removeBelow(int parent, const char* name, std::error_code& ec) {
+    struct stat info;
+    if (fstatat(parent, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno != ENOENT) fail(ec);
+        return;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        // A folder without owner rights cannot be listed or emptied.
+        if ((info.st_mode & S_IRWXU) != S_IRWXU)
+            fchmodat(parent, name, (info.st_mode & 07777) | S_IRWXU, 0);
+        int folder = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (folder < 0) {
+            fail(ec);
+            return;
+        }
+        empty(folder, ec);
+    }
+    if (unlinkat(parent, name, S_ISDIR(info.st_mode) ? AT_REMOVEDIR : 0) != 0 && errno != ENOENT)
+        fail(ec);
+}
+
+} // namespace
+
+void removeTree(const std::filesystem::path& path, std::error_code& ec) {
+    ec.clear();
+    removeBelow(AT_FDCWD, path.c_str(), ec);
 }
 
 std::uint32_t processId() {

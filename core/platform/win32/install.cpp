@@ -2,6 +2,8 @@
 
 #include "platform/platform.h"
 
+#include <string>
+
 namespace zolta_launcher::platform {
 
 void moveFolder(const std::filesystem::path& from, const std::filesystem::path& to,
@@ -11,6 +13,100 @@ void moveFolder(const std::filesystem::path& from, const std::filesystem::path& 
     // no MOVEFILE_COPY_ALLOWED: a folder is renamed in one step or not at all.
     if (!MoveFileExW(from.c_str(), to.c_str(), 0))
         ec.assign(static_cast<int>(GetLastError()), std::system_category());
+}
+
+namespace {
+
+bool missing(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+void fail(std::error_code& ec, DWORD error) {
+    if (!ec && !missing(error)) ec.assign(static_cast<int>(error), std::system_category());
+}
+
+void removeEntry(const std::wstring& path, DWORD attributes, std::error_code& ec);
+
+void empty(const std::wstring& folder, std::error_code& ec) {
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &found,
+                                   FindExSearchNameMatch, nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE) {
+        fail(ec, GetLastError());
+        return;
+    }
+    do {
+        std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..")
+            removeEntry(folder + L"\\" + name, found.dwFileAttributes, ec);
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+}
+
+// Opens the entry itself, never a link's target, and gives its attributes; INVALID_HANDLE_VALUE
+// with ec set when it cannot.
+HANDLE openEntry(const std::wstring& path, DWORD access, bool link, DWORD& attributes,
+                 std::error_code& ec) {
+    HANDLE entry =
+        CreateFileW(path.c_str(), access | FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (entry == INVALID_HANDLE_VALUE) {
+        fail(ec, GetLastError());
+        return entry;
+    }
+    FILE_ATTRIBUTE_TAG_INFO opened{};
+    DWORD error = ERROR_SUCCESS;
+    if (!GetFileInformationByHandleEx(entry, FileAttributeTagInfo, &opened, sizeof opened))
+        error = GetLastError();
+    else if (link != bool(opened.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        // Swapped since it was listed, or a link whose target was opened (Wine does that
+        // whatever the flags): working through this handle could reach outside.
+        error = ERROR_CANT_ACCESS_FILE;
+    if (error != ERROR_SUCCESS) {
+        fail(ec, error);
+        CloseHandle(entry);
+        return INVALID_HANDLE_VALUE;
+    }
+    attributes = opened.FileAttributes;
+    return entry;
+}
+
+// A reparse point (a symbolic link, a junction, a mount point) is removed as itself and never
+// entered: the standard library would enter a junction and empty its target. Read-only makes a
+// deletion fail, so it is cleared first.
+void removeEntry(const std::wstring& path, DWORD listed, std::error_code& ec) {
+    const bool link = listed & FILE_ATTRIBUTE_REPARSE_POINT;
+    DWORD attributes = 0;
+    HANDLE entry = openEntry(path, FILE_WRITE_ATTRIBUTES, link, attributes, ec);
+    if (entry == INVALID_HANDLE_VALUE) return;
+    if (attributes & FILE_ATTRIBUTE_READONLY) {
+        FILE_BASIC_INFO basic{};
+        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        SetFileInformationByHandle(entry, FileBasicInfo, &basic, sizeof basic);
+    }
+    CloseHandle(entry);
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !link) empty(path, ec);
+
+    // Apart from the first: a handle with delete access would keep the folder from being listed.
+    entry = openEntry(path, DELETE, link, attributes, ec);
+    if (entry == INVALID_HANDLE_VALUE) return;
+    FILE_DISPOSITION_INFO dispose{TRUE};
+    if (!SetFileInformationByHandle(entry, FileDispositionInfo, &dispose, sizeof dispose))
+        fail(ec, GetLastError());
+    CloseHandle(entry);
+}
+
+} // namespace
+
+void removeTree(const std::filesystem::path& path, std::error_code& ec) {
+    ec.clear();
+    std::wstring name = path.wstring();
+    DWORD attributes = GetFileAttributesW(name.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        fail(ec, GetLastError());
+    else
+        removeEntry(name, attributes, ec);
 }
 
 std::uint32_t processId() {

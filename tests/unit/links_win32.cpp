@@ -1,0 +1,62 @@
+#include <windows.h>
+
+#include "links.h"
+
+#include <chrono>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+namespace {
+
+template <typename Function> Function* wineExport(const wchar_t* module, const char* name) {
+    return reinterpret_cast<Function*>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(module), name)));
+}
+
+bool underWine() {
+    return wineExport<const char*()>(L"ntdll.dll", "wine_get_version") != nullptr;
+}
+
+std::string unixName(const std::filesystem::path& path) {
+    auto convert = wineExport<char*(const wchar_t*)>(L"kernel32.dll", "wine_get_unix_file_name");
+    char* name = convert ? convert(path.c_str()) : nullptr;
+    if (!name) throw std::runtime_error("no Unix name for " + path.string());
+    std::string text = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    return text;
+}
+
+// Wine's CreateSymbolicLinkW reports success and makes nothing, but Wine shows a Unix link as a
+// reparse point: the host's ln makes one. Wine does not wait for a Unix process, so poll.
+void unixLink(const std::filesystem::path& at, const std::filesystem::path& target) {
+    std::string line = "ln -s \"" + unixName(target) + "\" \"" + unixName(at) + "\"";
+    std::wstring command(line.begin(), line.end());
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(L"Z:\\bin\\ln", command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &process))
+        throw std::runtime_error("cannot start ln");
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (GetFileAttributesW(at.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        if (std::chrono::steady_clock::now() > deadline) throw std::runtime_error("no link made");
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+} // namespace
+
+void folderLink(const std::filesystem::path& at, const std::filesystem::path& target) {
+    if (underWine()) return unixLink(at, target);
+    if (!CreateSymbolicLinkW(at.c_str(), target.c_str(),
+                             SYMBOLIC_LINK_FLAG_DIRECTORY |
+                                 SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE))
+        throw std::runtime_error("cannot make a link at " + at.string());
+}
+
+bool folderLinksRemovable() {
+    return !underWine();
+}
