@@ -573,6 +573,35 @@ TEST_F(Window, KeepsAnExceptionFromTheProcedureForTheEntryPoint) {
     EXPECT_NO_THROW(launcher::rethrowFailure()); // handed over once
 }
 
+bool dismissed = false; // the error box was closed by closeBox, as a user would
+
+void CALLBACK closeBox(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    HWND box = FindWindowW(L"#32770", L"Orbel Launcher");
+    dismissed = box != nullptr;
+    if (box != nullptr) PostMessageW(box, WM_COMMAND, IDOK, 0);
+}
+
+TEST_F(Window, TheLoopHandsEveryFailureToTheErrorBoxWhichWaitsForTheUser) {
+    drain();
+    launcher::state["busy"] = "yes"; // not a boolean: closing throws inside the procedure
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_THROW(launcher::runLoop(), nlohmann::json::type_error);
+
+    // The procedure's quit message is still queued; the box must outlast it.
+    dismissed = false;
+    SetTimer(nullptr, 0, 4000, closeBox);
+    launcher::failureBox(L"Something failed.");
+    EXPECT_TRUE(dismissed) << "the box closed by itself";
+
+    // A message sent from another thread runs inside GetMessageW, which then takes the quit
+    // message that the failure posted: the failure must still come out of the loop.
+    drain();
+    std::thread sender([this] { SendMessageW(window, WM_CLOSE, 0, 0); });
+    EXPECT_THROW(launcher::runLoop(), nlohmann::json::type_error);
+    sender.join();
+}
+
 TEST_F(Window, FitsTheWebViewToTheClientAreaAtEverySizeChange) {
     ShowWindow(window, SW_SHOW);
     launcher::controller = controller.as<ICoreWebView2Controller>();

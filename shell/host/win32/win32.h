@@ -24,6 +24,12 @@ extern ICoreWebView2* web;                  // one reference, from get_CoreWebVi
 LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void rethrowFailure(); // rethrows what proc kept, if anything
 
+// The message loop, until the quit message; rethrows what proc kept, also while the loop ended.
+void runLoop();
+
+// The exceptional exit's error box, titled "Orbel Launcher"; returns once the user dismisses it.
+void failureBox(const std::wstring& text);
+
 // Fits the web view to the main window's client area; nothing while there is no web view.
 void resize();
 
