@@ -7,6 +7,8 @@
       the server sends the archive at about KIB KiB/s, so its progress can be watched
   drive.py test CASE --launcher EXE --xclose EXE --work DIR   (inside the network test runner)
       CASE "install": start, second start, Install with progress, close refused, complete, Play
+      CASE "navigation": the launcher with the probe page of probe/, which moves its own address
+      without loading a new document; the launcher keeps it on its start address and answering
   drive.py demo --launcher EXE --work DIR                     (inside the network test runner)
       the launcher on the user's display; without one, under Xvfb: Install, then Play, with
       screenshots
@@ -229,6 +231,39 @@ def install_case(display, launcher, xclose):
             first.wait()
 
 
+def navigation_case(display, launcher):
+    """The probe page moves its address without a new document; the launcher must bring it back
+    to its start address, where it is answered again (as the same document or a new one)."""
+    package = launcher.work / "package"
+    package.mkdir()
+    shutil.copy2(launcher.exe, package / launcher.exe.name)
+    shutil.copytree(Path(__file__).parent / "probe", package / "ui")
+    launcher.exe = package / launcher.exe.name
+    process = launcher.start("launcher.log")
+    answered = re.compile(r"probe answered at (\S+) in (\w+\.\d+)")
+    start = re.compile(r"orbel-launcher://[^/#?]+/index\.html")
+    try:
+        main = launcher.window(process)
+        found = until("the probe's first answer", lambda: answered.search(display.text(main)), 30)
+        check(start.fullmatch(found.group(1)), "the probe page is answered on its start address")
+        moves = ((250, "a fragment"), (750, "history.pushState"), (1150, "history.replaceState"))
+        for x, move in moves:
+            before = found.group(2)
+            display.click(x, 450)  # the probe's box for this move
+            found = until(f"an answer after the move by {move}",
+                          lambda: (lambda m: m if m and m.group(2) != before else None)(
+                              answered.search(display.text(main))), 20)
+            check(start.fullmatch(found.group(1)),
+                  f"after a move by {move} the page is back on its start address and answered")
+        display.shot("navigation.png")
+        process.terminate()
+        process.wait(timeout=15)
+    finally:
+        if process.poll() is None:
+            process.kill()
+            process.wait()
+
+
 def test(args):
     work = Path(args.work)
     if not work.is_absolute() or len(work.parts) < 3:
@@ -237,7 +272,11 @@ def test(args):
     work.mkdir(parents=True)
     display = Display(work, own=True)
     try:
-        install_case(display, Launcher(display, Path(args.launcher), work), args.xclose)
+        launcher = Launcher(display, Path(args.launcher), work)
+        if args.case == "install":
+            install_case(display, launcher, args.xclose)
+        else:
+            navigation_case(display, launcher)
     except Failure as failure:
         try:
             display.shot("failure.png")
@@ -291,9 +330,9 @@ def main():
     r.add_argument("--mb", type=float, default=1.0)
     r.add_argument("--rate", type=float, default=0)
     t = sub.add_parser("test")
-    t.add_argument("case", choices=["install"])
+    t.add_argument("case", choices=["install", "navigation"])
     t.add_argument("--launcher", required=True)
-    t.add_argument("--xclose", required=True)
+    t.add_argument("--xclose")
     t.add_argument("--work", required=True)
     d = sub.add_parser("demo")
     d.add_argument("--launcher", required=True)

@@ -56,6 +56,9 @@ HRESULT controllerCompleted(const std::filesystem::path& exeDir, HRESULT result,
 HRESULT navigationStarting(ICoreWebView2NavigationStartingEventArgs* args);
 HRESULT newWindowRequested(ICoreWebView2NewWindowRequestedEventArgs* args);
 HRESULT permissionRequested(ICoreWebView2PermissionRequestedEventArgs* args);
+// A same-document navigation (a fragment, the history API) raises no NavigationStarting but
+// moves the address, after which page messages would be refused: it loads the start page again.
+HRESULT sourceChanged();
 
 // A page message's JSON text when it may be handled: from the start page, readable, at most
 // 4095 UTF-16 units. Nothing otherwise.
