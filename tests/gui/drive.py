@@ -179,6 +179,7 @@ def install_case(display, launcher, xclose):
                      lambda: (lambda t: t if "Servers online" in t and "1.0.0" in t else None)(
                          display.text(main)), 30)
         check("Not installed" in page, "the page shows the server online and version 1.0.0")
+        until("the page's first state on screen", lambda: display.find(ACTION), 10)
         display.shot("start.png")
 
         second = launcher.start("second.log")
@@ -301,6 +302,8 @@ def demo(args):
     try:
         main = launcher.window(process)
         until("the page", lambda: "Servers online" in display.text(main), 30)
+        # The text is there before it is drawn: wait until the first state shows on screen.
+        until("the page's first state on screen", lambda: display.find(ACTION), 10)
         print("No display: the launcher runs under Xvfb.")
         print("screenshot:", display.shot("demo-start.png"))
         display.run("xdotool", "mousemove", "700", "8")
