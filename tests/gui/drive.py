@@ -11,6 +11,8 @@
       CASE "install": start, second start, Install with progress, close refused, complete, Play
       CASE "unknown": a linked game without a release marker, installed over by the latest
       CASE "cancel": Cancel during a stalled download without a length
+      CASE "navigation": the launcher with the probe page of probe/, which moves its own address
+      without loading a new document; the launcher keeps it on its start address and answering
   drive.py demo --launcher EXE --work DIR                     (inside the network test runner)
       the launcher on the user's display; without one, under Xvfb: Install, then Play, with
       screenshots
@@ -190,6 +192,7 @@ def install_case(display, launcher, xclose):
                      lambda: (lambda t: t if "Servers online" in t and "1.0.0" in t else None)(
                          display.text(main)), 30)
         check("Not installed" in page, "the page shows the server online and version 1.0.0")
+        until("the page's first state on screen", lambda: display.find(ACTION), 10)
         display.shot("start.png")
 
         second = launcher.start("second.log")
@@ -324,6 +327,39 @@ def cancel_case(display, launcher):
             process.wait()
 
 
+def navigation_case(display, launcher):
+    """The probe page moves its address without a new document; the launcher must bring it back
+    to its start address, where it is answered again (as the same document or a new one)."""
+    package = launcher.work / "package"
+    package.mkdir()
+    shutil.copy2(launcher.exe, package / launcher.exe.name)
+    shutil.copytree(Path(__file__).parent / "probe", package / "ui")
+    launcher.exe = package / launcher.exe.name
+    process = launcher.start("launcher.log")
+    answered = re.compile(r"probe answered at (\S+) in (\w+\.\d+)")
+    start = re.compile(r"orbel-launcher://[^/#?]+/index\.html")
+    try:
+        main = launcher.window(process)
+        found = until("the probe's first answer", lambda: answered.search(display.text(main)), 30)
+        check(start.fullmatch(found.group(1)), "the probe page is answered on its start address")
+        moves = ((250, "a fragment"), (750, "history.pushState"), (1150, "history.replaceState"))
+        for x, move in moves:
+            before = found.group(2)
+            display.click(x, 450)  # the probe's box for this move
+            found = until(f"an answer after the move by {move}",
+                          lambda: (lambda m: m if m and m.group(2) != before else None)(
+                              answered.search(display.text(main))), 20)
+            check(start.fullmatch(found.group(1)),
+                  f"after a move by {move} the page is back on its start address and answered")
+        display.shot("navigation.png")
+        process.terminate()
+        process.wait(timeout=15)
+    finally:
+        if process.poll() is None:
+            process.kill()
+            process.wait()
+
+
 def test(args):
     work = Path(args.work)
     if not work.is_absolute() or len(work.parts) < 3:
@@ -338,8 +374,10 @@ def test(args):
             install_case(display, launcher, args.xclose)
         elif args.case == "unknown":
             unknown_case(display, launcher, args.game)
-        else:
+        elif args.case == "cancel":
             cancel_case(display, launcher)
+        else:
+            navigation_case(display, launcher)
     except Failure as failure:
         try:
             display.shot("failure.png")
@@ -364,6 +402,8 @@ def demo(args):
     try:
         main = launcher.window(process)
         until("the page", lambda: "Servers online" in display.text(main), 30)
+        # The text is there before it is drawn: wait until the first state shows on screen.
+        until("the page's first state on screen", lambda: display.find(ACTION), 10)
         print("No display: the launcher runs under Xvfb.")
         print("screenshot:", display.shot("demo-start.png"))
         display.run("xdotool", "mousemove", "700", "8")
@@ -394,9 +434,9 @@ def main():
     r.add_argument("--rate", type=float, default=0)
     r.add_argument("--stall", action="store_true")
     t = sub.add_parser("test")
-    t.add_argument("case", choices=["install", "unknown", "cancel"])
+    t.add_argument("case", choices=["install", "unknown", "cancel", "navigation"])
     t.add_argument("--launcher", required=True)
-    t.add_argument("--xclose", required=True)
+    t.add_argument("--xclose")
     t.add_argument("--work", required=True)
     t.add_argument("--game")
     d = sub.add_parser("demo")

@@ -104,6 +104,7 @@ constexpr wchar_t Navigate[] = L"Navigate", PostWebMessageAsJson[] = L"PostWebMe
                   add_PermissionRequested[] = L"add_PermissionRequested",
                   add_WebMessageReceived[] = L"add_WebMessageReceived",
                   add_NewWindowRequested[] = L"add_NewWindowRequested",
+                  add_SourceChanged[] = L"add_SourceChanged",
                   put_IsStatusBarEnabled[] = L"put_IsStatusBarEnabled",
                   put_AreDevToolsEnabled[] = L"put_AreDevToolsEnabled",
                   put_AreDefaultContextMenusEnabled[] = L"put_AreDefaultContextMenusEnabled",
@@ -160,8 +161,16 @@ const auto webTable =
                 ++self->settings->refs;
                 return S_OK;
             })
+        .set(
+            4,
+            +[](Fake* self, LPWSTR* out) -> HRESULT {
+                calls.push_back(L"get_Source");
+                *out = taskCopy(self->text);
+                return S_OK;
+            })
         .set(5, &text<Navigate>)
         .set(7, &keep<add_NavigationStarting>)
+        .set(11, &keep<add_SourceChanged>)
         .set(23, &keep<add_PermissionRequested>)
         .set(32, &text<PostWebMessageAsJson>)
         .set(34, &keep<add_WebMessageReceived>)
@@ -250,7 +259,7 @@ class Host : public ::testing::Test {
         ASSERT_EQ(launcher::controllerCompleted(L"C:\\Launcher", S_OK,
                                                 controller.as<ICoreWebView2Controller>()),
                   S_OK);
-        ASSERT_EQ(web.kept.size(), 4u);
+        ASSERT_EQ(web.kept.size(), 5u);
     }
     // Raises an event with the handler that the launcher registered in the given place.
     template <typename Handler, typename Args> HRESULT fire(std::size_t index, Fake& event) {
@@ -365,6 +374,7 @@ TEST_F(Host, SetsUpTheWebViewInOrderAndKeepsTheReferencesBalanced) {
         L"add_NavigationStarting",
         L"add_NewWindowRequested",
         L"add_PermissionRequested",
+        L"add_SourceChanged",
         L"Navigate " + startText(),
     };
     EXPECT_EQ(calls, expected);
@@ -432,6 +442,33 @@ TEST_F(Host, NewWindowsAreHandledAndPermissionsDenied) {
               S_OK);
     EXPECT_EQ(calls, (std::vector<std::wstring>{L"put_Handled 1", L"put_State 2"}));
     EXPECT_TRUE(window.strays.empty() && permission.strays.empty()); // no new window supplied
+}
+
+TEST_F(Host, AnAddressMovedWithoutNavigationLoadsTheStartPageAgain) {
+    // A fragment or the history API moves the address without NavigationStarting.
+    setUp();
+    const std::wstring start = startText();
+    const std::wstring moved[] = {start + L"#moved", L"https://" VIRTUAL_HOST L"/moved.html",
+                                  start + L"?moved"};
+    Fake event = make(argsTable()); // the arguments only say whether the document is new
+    for (const auto& address : moved) {
+        calls.clear();
+        web.text = address.c_str();
+        EXPECT_EQ(
+            (fire<ICoreWebView2SourceChangedEventHandler, ICoreWebView2SourceChangedEventArgs>(
+                4, event)),
+            S_OK);
+        EXPECT_EQ(calls, (std::vector<std::wstring>{L"get_Source", L"Navigate " + start}))
+            << address;
+    }
+    for (const wchar_t* address : {start.c_str(), static_cast<const wchar_t*>(nullptr)}) {
+        calls.clear();
+        web.text = address;
+        fire<ICoreWebView2SourceChangedEventHandler, ICoreWebView2SourceChangedEventArgs>(4, event);
+        EXPECT_EQ(calls, std::vector<std::wstring>{L"get_Source"});
+    }
+    web.text = nullptr;
+    EXPECT_TRUE(event.strays.empty());
 }
 
 TEST(PageMessage, IsAcceptedOnlyFromTheStartPageAndUpTo4095Units) {
@@ -571,6 +608,35 @@ TEST_F(Window, KeepsAnExceptionFromTheProcedureForTheEntryPoint) {
     EXPECT_TRUE(drain());
     EXPECT_THROW(launcher::rethrowFailure(), nlohmann::json::type_error);
     EXPECT_NO_THROW(launcher::rethrowFailure()); // handed over once
+}
+
+bool dismissed = false; // the error box was closed by closeBox, as a user would
+
+void CALLBACK closeBox(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    HWND box = FindWindowW(L"#32770", L"Orbel Launcher");
+    dismissed = box != nullptr;
+    if (box != nullptr) PostMessageW(box, WM_COMMAND, IDOK, 0);
+}
+
+TEST_F(Window, TheLoopHandsEveryFailureToTheErrorBoxWhichWaitsForTheUser) {
+    drain();
+    launcher::state["busy"] = "yes"; // not a boolean: closing throws inside the procedure
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_THROW(launcher::runLoop(), nlohmann::json::type_error);
+
+    // The procedure's quit message is still queued; the box must outlast it.
+    dismissed = false;
+    SetTimer(nullptr, 0, 4000, closeBox);
+    launcher::failureBox(L"Something failed.");
+    EXPECT_TRUE(dismissed) << "the box closed by itself";
+
+    // A message sent from another thread runs inside GetMessageW, which then takes the quit
+    // message that the failure posted: the failure must still come out of the loop.
+    drain();
+    std::thread sender([this] { SendMessageW(window, WM_CLOSE, 0, 0); });
+    EXPECT_THROW(launcher::runLoop(), nlohmann::json::type_error);
+    sender.join();
 }
 
 TEST_F(Window, FitsTheWebViewToTheClientAreaAtEverySizeChange) {

@@ -157,6 +157,7 @@ const auto webTable =
                 return S_OK;
             })
         .set(7, &keep)
+        .set(11, &keep)
         .set(23, &keep)
         .set(
             32,

@@ -60,6 +60,16 @@ gboolean decide(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDeci
     return FALSE;
 }
 
+// The history API moves the address without asking the policy, and page messages would then be
+// refused as coming from elsewhere: whenever the address leaves the start page, load it again.
+void moved(WebKitWebView* view, GParamSpec*, gpointer) {
+    guarded([&] {
+        const char* uri = webkit_web_view_get_uri(view);
+        if (uri != nullptr && !startPage(uri))
+            webkit_web_view_load_uri(view, startAddress().c_str());
+    });
+}
+
 GtkWidget* noWindow(WebKitWebView*, WebKitNavigationAction*, gpointer) {
     return nullptr;
 }
@@ -123,6 +133,7 @@ void createWeb(const std::filesystem::path& exeDir) {
                                                      WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
 
     g_signal_connect(web, "decide-policy", G_CALLBACK(decide), nullptr);
+    g_signal_connect(web, "notify::uri", G_CALLBACK(moved), nullptr);
     g_signal_connect(web, "create", G_CALLBACK(noWindow), nullptr);
     g_signal_connect(web, "permission-request", G_CALLBACK(deny), nullptr);
     g_signal_connect(web, "context-menu", G_CALLBACK(noMenu), nullptr);

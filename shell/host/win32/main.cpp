@@ -62,15 +62,6 @@ void createWindow(HINSTANCE instance) {
     rethrowFailure();
 }
 
-void runLoop() {
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-        rethrowFailure();
-    }
-}
-
 // Payloads that arrived after the window was gone were never handled: free them.
 void dropPayloads() {
     MSG message;
@@ -79,7 +70,7 @@ void dropPayloads() {
 }
 
 void shutdown(HANDLE guard) {
-    cancelled = true;
+    cancelled.exchange(true);
     if (worker.joinable()) worker.join();
     dropPayloads();
     if (controller != nullptr) controller->Close();
@@ -127,9 +118,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR tail, int) {
     try {
         return run(instance, tail);
     } catch (const std::exception& error) {
-        MessageBoxW(nullptr, boxText(error.what()).c_str(), title, MB_ICONERROR);
+        failureBox(boxText(error.what()));
         // A job may still run; a thread left unjoined would end the process abnormally.
-        cancelled = true;
+        cancelled.exchange(true);
         if (worker.joinable()) worker.join();
         return 1;
     }

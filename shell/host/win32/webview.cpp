@@ -44,6 +44,8 @@ using NewWindowHandler = Callback<ICoreWebView2NewWindowRequestedEventHandler, I
                                   ICoreWebView2NewWindowRequestedEventArgs*>;
 using PermissionHandler = Callback<ICoreWebView2PermissionRequestedEventHandler, ICoreWebView2*,
                                    ICoreWebView2PermissionRequestedEventArgs*>;
+using SourceHandler = Callback<ICoreWebView2SourceChangedEventHandler, ICoreWebView2*,
+                               ICoreWebView2SourceChangedEventArgs*>;
 
 // The game's web page as the box shows it: without its scheme.
 std::wstring websiteText() {
@@ -84,6 +86,10 @@ void registerRules() {
         });
     web->add_PermissionRequested(permission, &token);
     permission->Release();
+    auto* source = SourceHandler::make(
+        [](ICoreWebView2*, ICoreWebView2SourceChangedEventArgs*) { return sourceChanged(); });
+    web->add_SourceChanged(source, &token);
+    source->Release();
 }
 
 } // namespace
@@ -181,6 +187,13 @@ HRESULT navigationStarting(ICoreWebView2NavigationStartingEventArgs* args) {
     TaskText uri;
     args->get_Uri(&uri.text);
     if (!isStartAddress(uri.text)) args->put_Cancel(TRUE);
+    return S_OK;
+}
+
+HRESULT sourceChanged() {
+    TaskText source;
+    web->get_Source(&source.text);
+    if (source.text != nullptr && !isStartAddress(source.text)) web->Navigate(startAddress);
     return S_OK;
 }
 

@@ -86,6 +86,8 @@ WEBVIEW2_IID(ICoreWebView2NewWindowRequestedEventHandler, "d4c185fe-c81c-4989-97
              0xd4c185fe, 0xc81c, 0x4989, 0x97, 0xaf, 0x2d, 0x3f, 0xa7, 0xab, 0x56, 0x51);
 WEBVIEW2_IID(ICoreWebView2PermissionRequestedEventHandler, "15e1c6a3-c72a-4df3-91d7-d097fbec6bfd",
              0x15e1c6a3, 0xc72a, 0x4df3, 0x91, 0xd7, 0xd0, 0x97, 0xfb, 0xec, 0x6b, 0xfd);
+WEBVIEW2_IID(ICoreWebView2SourceChangedEventHandler, "3c067f9f-5388-4772-8b48-79f7ef1ab37c",
+             0x3c067f9f, 0x5388, 0x4772, 0x8b, 0x48, 0x79, 0xf7, 0xef, 0x1a, 0xb3, 0x7c);
 
 #undef WEBVIEW2_IID
 
@@ -155,6 +157,7 @@ struct ICoreWebView2;
 struct ICoreWebView2Controller;
 struct ICoreWebView2Environment;
 struct ICoreWebView2NavigationStartingEventArgs;
+struct ICoreWebView2SourceChangedEventArgs;
 struct ICoreWebView2NewWindowRequestedEventArgs;
 struct ICoreWebView2PermissionRequestedEventArgs;
 struct ICoreWebView2Settings;
@@ -199,6 +202,11 @@ struct ICoreWebView2NewWindowRequestedEventHandler : IUnknown {
 struct ICoreWebView2PermissionRequestedEventHandler : IUnknown {
     SLOTS_FROM(3)
     METHOD(3) Invoke(ICoreWebView2* sender, ICoreWebView2PermissionRequestedEventArgs* args) = 0;
+};
+
+struct ICoreWebView2SourceChangedEventHandler : IUnknown {
+    SLOTS_FROM(3)
+    METHOD(3) Invoke(ICoreWebView2* sender, ICoreWebView2SourceChangedEventArgs* args) = 0;
 };
 
 // --- Interfaces the launcher calls ---
@@ -488,6 +496,7 @@ WEBVIEW2_INTERFACE(ICoreWebView2WebMessageReceivedEventArgs, IUnknown);
 WEBVIEW2_INTERFACE(ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler, IUnknown);
 WEBVIEW2_INTERFACE(ICoreWebView2CreateCoreWebView2ControllerCompletedHandler, IUnknown);
 WEBVIEW2_INTERFACE(ICoreWebView2WebMessageReceivedEventHandler, IUnknown);
+WEBVIEW2_INTERFACE(ICoreWebView2SourceChangedEventHandler, IUnknown);
 WEBVIEW2_INTERFACE(ICoreWebView2NavigationStartingEventHandler, IUnknown);
 WEBVIEW2_INTERFACE(ICoreWebView2NewWindowRequestedEventHandler, IUnknown);
 WEBVIEW2_INTERFACE(ICoreWebView2PermissionRequestedEventHandler, IUnknown);

@@ -24,6 +24,12 @@ extern ICoreWebView2* web;                  // one reference, from get_CoreWebVi
 LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void rethrowFailure(); // rethrows what proc kept, if anything
 
+// The message loop, until the quit message; rethrows what proc kept, also while the loop ended.
+void runLoop();
+
+// The exceptional exit's error box, titled "Orbel Launcher"; returns once the user dismisses it.
+void failureBox(const std::wstring& text);
+
 // Fits the web view to the main window's client area; nothing while there is no web view.
 void resize();
 
@@ -50,6 +56,9 @@ HRESULT controllerCompleted(const std::filesystem::path& exeDir, HRESULT result,
 HRESULT navigationStarting(ICoreWebView2NavigationStartingEventArgs* args);
 HRESULT newWindowRequested(ICoreWebView2NewWindowRequestedEventArgs* args);
 HRESULT permissionRequested(ICoreWebView2PermissionRequestedEventArgs* args);
+// A same-document navigation (a fragment, the history API) raises no NavigationStarting but
+// moves the address, after which page messages would be refused: it loads the start page again.
+HRESULT sourceChanged();
 
 // A page message's JSON text when it may be handled: from the start page, readable, at most
 // 4095 UTF-16 units. Nothing otherwise.

@@ -58,6 +58,26 @@ void rethrowFailure() {
     if (failure) std::rethrow_exception(std::exchange(failure, nullptr));
 }
 
+void runLoop() {
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+        rethrowFailure();
+    }
+    // A message sent from another thread runs inside GetMessageW: its failure comes with the
+    // quit message that ended the loop.
+    rethrowFailure();
+}
+
+void failureBox(const std::wstring& text) {
+    // A pending quit message would end the box's own loop before the user could read it.
+    MSG quit;
+    while (PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
+    MessageBoxW(nullptr, text.c_str(), L"Orbel Launcher", MB_ICONERROR);
+}
+
 void resize() {
     if (controller == nullptr) return;
     RECT bounds{};
