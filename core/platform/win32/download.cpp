@@ -69,6 +69,11 @@ HttpRequest httpGet(const std::u16string& path, std::uint64_t deadline) {
     require(http->request != nullptr, initFailed);
     DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     WinHttpSetOption(http->request, WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never);
+    // The wait for the response headers has a limit of its own, 90 s by default and none in
+    // Wine: a server that takes the request and never answers gets the receive wait.
+    DWORD response = bounded(*http, receiveTimeout);
+    WinHttpSetOption(http->request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response,
+                     sizeof response);
     const bool answered =
         WinHttpSendRequest(http->request, L"Cache-Control: no-cache\r\n", static_cast<DWORD>(-1),
                            WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
@@ -101,6 +106,13 @@ std::size_t httpRead(Http& http, char* buffer, std::size_t size) {
         // Not examined: the read then waits its usual time.
         DWORD wait = bounded(http, receiveTimeout);
         WinHttpSetOption(http.request, WINHTTP_OPTION_RECEIVE_TIMEOUT, &wait, sizeof wait);
+        // Only what has arrived: Wine's read waits until the whole buffer is full, so a body
+        // that trickles would hold a single read far past the deadline.
+        DWORD available = 0;
+        if (!WinHttpQueryDataAvailable(http.request, &available))
+            throw std::runtime_error(readFailed);
+        if (available == 0) return 0;
+        size = std::min<std::size_t>(size, available);
     }
     DWORD count = 0;
     if (!WinHttpReadData(http.request, buffer, static_cast<DWORD>(size), &count))
