@@ -75,9 +75,10 @@ std::uint64_t writeChunk(void* stream, std::uint64_t position, const void* data,
 
 // One HTTPS GET of "/zolta/" + name from the release server. An empty destination returns the
 // body (at most 65,536 bytes); otherwise the body goes to that file (at most 512 MiB) and byte
-// events go to progress. A set *cancel ends the transfer before its next read.
+// events go to progress. A set *cancel ends the transfer before its next read. A transfer that
+// has not ended within ms milliseconds (0: no limit) fails like a connection that went silent.
 std::string fetch(const std::u16string& name, const std::filesystem::path& destination,
-                  std::atomic<bool>* cancel, ProgressCallback progress);
+                  std::atomic<bool>* cancel, ProgressCallback progress, std::uint32_t ms = 0);
 
 // Mebibytes with one decimal, no unit: 1048576 gives "1.0".
 std::string mb(std::uint64_t bytes);

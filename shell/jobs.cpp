@@ -13,6 +13,10 @@ namespace {
 
 namespace zl = zolta_launcher;
 
+// A server document must arrive whole within this time, and nest no deeper than this.
+constexpr std::uint32_t documentTime = 30000;
+constexpr int documentDepth = 64;
+
 void postFailure(const std::string& text) {
     try {
         post({{"finished", true},
@@ -45,10 +49,13 @@ void installJob() {
     }
 }
 
-// A health count as a 32-bit signed number: fractions cut toward zero, larger values clamped.
+// A health count as a 32-bit signed number: fractions cut toward zero, larger values clamped,
+// true and false as 1 and 0.
 std::int32_t count(const nlohmann::json& health, const char* key) {
     if (!health.contains(key)) return 0;
-    double value = std::trunc(health.at(key).get<double>());
+    const auto& read = health.at(key);
+    if (read.is_boolean()) return read.get<bool>() ? 1 : 0;
+    double value = std::trunc(read.get<double>());
     value = std::clamp(value, double{std::numeric_limits<std::int32_t>::min()},
                        double{std::numeric_limits<std::int32_t>::max()});
     return static_cast<std::int32_t>(value);
@@ -97,7 +104,19 @@ void start(void (*job)()) {
 } // namespace
 
 nlohmann::json document(const std::u16string& name) {
-    return nlohmann::json::parse(zl::fetch(name, {}, nullptr, {}), nullptr, true, false);
+    // Checked here too: the request itself is sent whatever the flag says.
+    zl::require(!cancelled.load(), "Download cancelled. Your existing installation is unchanged.");
+    const std::string text = zl::fetch(name, {}, &cancelled, {}, documentTime);
+    // The parse itself does not recurse, but copying, comparing and writing the value do: a
+    // deeply nested document would overflow the stack there.
+    const auto shallow = [](int depth, nlohmann::json::parse_event_t event, nlohmann::json&) {
+        const bool opens = event == nlohmann::json::parse_event_t::object_start ||
+                           event == nlohmann::json::parse_event_t::array_start;
+        zl::require(!opens || depth < documentDepth,
+                    "The release server sent a document nested too deeply.");
+        return true;
+    };
+    return nlohmann::json::parse(text, shallow, true, false);
 }
 
 void startInstall() {
@@ -136,6 +155,8 @@ void startInstall() {
 void refresh() {
     if (working) return;
     working = true;
+    // A flag left set by a cancelled install must not stop this check; shutdown sets it anew.
+    cancelled.exchange(false);
     start(checkJob);
 }
 

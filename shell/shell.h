@@ -40,8 +40,9 @@ void notice(const std::string& text); // one text for the page to show
 void post(nlohmann::json payload);           // worker thread; an undeliverable payload is freed
 void handlePayload(nlohmann::json* payload); // takes ownership; never throws
 
-// A JSON document from the release server, parsed strictly (no comments); throws what fetch or
-// the parser throws. Any thread.
+// A JSON document from the release server, parsed strictly (no comments): it must arrive within
+// 30 s and nest at most 64 levels deep, and the cancel flag ends its transfer. Throws what fetch
+// or the parser throws, or "The release server sent a document nested too deeply.". Any thread.
 nlohmann::json document(const std::u16string& name);
 
 void startInstall(); // refuses while a job or the managed game runs; throws the latter

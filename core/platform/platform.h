@@ -28,9 +28,11 @@ struct HttpClose {
 };
 using HttpRequest = std::unique_ptr<Http, HttpClose>;
 
-// Sends GET path to the release host and receives the response headers. Throws "Cannot
-// initialize secure download" or "Secure download failed. Check your connection and try again.".
-HttpRequest httpGet(const std::u16string& path);
+// Sends GET path to the release host and receives the response headers. Every wait of the
+// request, its reads included, ends by deadline (on the milliseconds clock; 0: none). Throws
+// "Cannot initialize secure download" or "Secure download failed. Check your connection and try
+// again.".
+HttpRequest httpGet(const std::u16string& path, std::uint64_t deadline);
 
 // The response's status code; 0 when it cannot be read.
 std::uint32_t httpStatus(Http& http);

@@ -21,6 +21,7 @@ Modes (options in brackets):
   301, 302   a redirect to /zolta/NAME.moved
   404        not found
   drop       the request is read, then the connection is reset without a response
+  silent     the request is read, then nothing is sent for [seconds] (60)
 Options for every mode: [chunked] true sends the body without a length, chunked; [size] serves that many zero bytes instead of a file (no file needed);
 [length] announces that Content-Length instead of the real one.
 """
@@ -108,6 +109,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         mode = fault.get("mode", "normal")
         if mode == "drop":
             return self.reset()
+        if mode == "silent":
+            time.sleep(float(fault.get("seconds", 60)))
+            return
         if mode in ("301", "302"):
             self.send_response(int(mode))
             self.send_header("Location", self.path + ".moved")

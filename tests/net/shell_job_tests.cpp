@@ -20,6 +20,22 @@ const std::string checked = "Library checked. Release information is up to date.
 const std::string unchecked =
     "Couldn\u2019t check the latest release. Your installed game is still available.";
 const std::string pleaseWait = "Please wait for the current operation to finish.";
+const std::string tooDeep = "The release server sent a document nested too deeply.";
+
+// A health document whose containers nest depth levels deep, the outer object included.
+std::string nested(std::size_t depth) {
+    return R"({"status":"online","deep":)" + std::string(depth - 1, '[') +
+           std::string(depth - 1, ']') + "}";
+}
+
+// A byte every few seconds: a document that would take minutes to arrive.
+json trickle(const std::string& name, double delay) {
+    return {{name, {{"mode", "trickle"}, {"chunk", 1}, {"delay", delay}}}};
+}
+
+std::chrono::steady_clock::duration since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::steady_clock::now() - start;
+}
 
 // What the core itself reports for an install from the server as it is now: the failure text
 // and the status line of the last stage reached.
@@ -127,6 +143,17 @@ TEST_F(Jobs, CheckKeepsWhatItCouldRead) {
          R"({"status":"online","players":2.9,"rooms":1e12})",
          release,
          {{"players", 2}, {"rooms", 2147483647}}},
+        {"counts as booleans",
+         R"({"status":"online","players":true,"rooms":false})",
+         release,
+         {{"online", true}, {"players", 1}, {"rooms", 0}}},
+        {"nested 64 deep", nested(64), release, {{"online", true}, {"players", 0}}},
+        {"nested 65 deep", nested(65), release, {{"online", false}, {"players", 7}}},
+        {"release nested too deep",
+         health,
+         R"({"version":"2.0.0","windowsMB":1,"x":)" + std::string(80, '[') + std::string(80, ']') +
+             "}",
+         {{"latestVersion", "1.0.0"}, {"notice", unchecked}}},
         {"health not an object", R"(["online"])", release, {{"online", false}, {"players", 7}}},
         {"health too large",
          R"({"status":"online","pad":")" + std::string(65536, 'x') + "\"}",
@@ -190,6 +217,77 @@ TEST_F(Jobs, CheckWithTheServerUnreachable) {
     EXPECT_EQ(state["online"], false);
     EXPECT_EQ(state["players"], 7);
     EXPECT_EQ(state["checked"], "09:07");
+}
+
+TEST_F(Jobs, CheckGivesUpOnADocumentThatTrickles) {
+    serve("api/health", R"({"status":"online","players":4})");
+    serve("downloads/releases.json", R"({"version":"2.1.0","windowsMB":1})");
+    release_server::faults(trickle("downloads/releases.json", 3));
+    launcher::state["latestVersion"] = "1.0.0";
+    const auto start = std::chrono::steady_clock::now();
+    run({{"action", "refresh"}});
+    ASSERT_TRUE(testhost::finish());
+    EXPECT_GT(since(start), std::chrono::seconds(29));
+    EXPECT_LT(since(start), std::chrono::seconds(36));
+    EXPECT_EQ(testhost::notices(), std::vector<std::string>{unchecked});
+    auto state = testhost::lastState();
+    EXPECT_EQ(state["online"], true);
+    EXPECT_EQ(state["players"], 4);
+    EXPECT_EQ(state["latestVersion"], "1.0.0");
+}
+
+TEST_F(Jobs, ClosingStopsARunningCheck) {
+    serve("api/health", nested(40));
+    release_server::faults(trickle("api/health", 5));
+    run({{"action", "refresh"}});
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    // What the hosts' shutdown does: set the flag, then wait for the worker.
+    const auto start = std::chrono::steady_clock::now();
+    launcher::cancelled = true;
+    for (int i = 0; i < 300 && testhost::queued() == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_LT(since(start), std::chrono::seconds(16));
+    launcher::worker.join();
+}
+
+TEST_F(Jobs, EarlierCancelLeavesTheCheckAlone) {
+    serve("api/health", R"({"status":"online"})");
+    serve("downloads/releases.json", R"({"version":"2.1.0","windowsMB":1})");
+    launcher::cancelled = true; // what a cancelled install leaves behind
+    run({{"action", "refresh"}});
+    ASSERT_TRUE(testhost::finish());
+    EXPECT_EQ(testhost::notices(), std::vector<std::string>{checked});
+    EXPECT_EQ(testhost::lastState()["online"], true);
+}
+
+TEST_F(Jobs, SelfTestRefusesDeepOrSlowDocuments) {
+    struct Case {
+        const char* name;
+        std::string health;
+        json faults;
+        std::string error;
+    };
+    const Case cases[] = {
+        {"nested 12,000 deep", nested(12000), json::object(), tooDeep},
+        {"release trickles", R"({"status":"online"})", trickle("downloads/releases.json", 3),
+         "Download interrupted. Please try again."},
+    };
+    serve("downloads/releases.json", R"({"version":"2.1.0","windowsMB":1})");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        serve("api/health", c.health);
+        release_server::faults(c.faults);
+        testhost::Folder smoke;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(launcher::smoke(smoke.path), 1);
+        EXPECT_LT(since(start), std::chrono::seconds(36));
+        const auto file = smoke.path / "launcher-smoke.json";
+        EXPECT_LT(fs::file_size(file), 4096u);
+        const auto report = json::parse(testhost::read(file));
+        EXPECT_EQ(report["ok"], false);
+        EXPECT_EQ(report["error"], c.error);
+        EXPECT_FALSE(report.contains("release"));
+    }
 }
 
 TEST_F(Jobs, InstallEndToEnd) {

@@ -180,6 +180,36 @@ TEST_F(Download, StalledBodyIsInterrupted) {
     EXPECT_EQ(fs::file_size(folder / "partial"), 65536u); // the partial file stays
 }
 
+TEST_F(Download, UnansweredRequestEndsAfterTheReceiveWait) {
+    // Connected, request sent, no answer: 15 s without data end it, counted from the request.
+    faults({{"file", {{"mode", "silent"}, {"seconds", 40}}}});
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(failure([] { fetch(u"file", {}, nullptr, {}); }), insecure);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GT(waited, std::chrono::seconds(14));
+    EXPECT_LT(waited, std::chrono::seconds(20));
+}
+
+TEST_F(Download, TimeLimitBoundsTheWholeTransfer) {
+    put("file", body(1000));
+    struct Case {
+        json fault;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{{"file", {{"mode", "trickle"}, {"chunk", 1}, {"delay", 1.5}}}}, interrupted},
+        {{{"file", {{"mode", "stall"}, {"send", 100}, {"seconds", 30}}}}, interrupted},
+        {{{"file", {{"mode", "silent"}, {"seconds", 30}}}}, insecure},
+        {{{"file", {{"mode", "trickle"}, {"chunk", 100}, {"delay", 0.1}}}}, "no failure"},
+    };
+    for (const Case& c : cases) {
+        faults(c.fault);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(failure([] { fetch(u"file", {}, nullptr, {}, 5000); }), c.message) << c.fault;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(7)) << c.fault;
+    }
+}
+
 TEST_F(Download, EventsAreSpacedAndEndWithTheFinalEvent) {
     // About 1 s of trickling: a few events, each at least 150 ms after the one before.
     faults({{"file", {{"mode", "trickle"}, {"size", 100000}, {"chunk", 2000}, {"delay", 0.02}}}});

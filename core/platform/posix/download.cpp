@@ -20,8 +20,10 @@ constexpr const char* initFailed = "Cannot initialize secure download";
 constexpr const char* connectFailed =
     "Secure download failed. Check your connection and try again.";
 constexpr const char* readFailed = "Download interrupted. Please try again.";
-constexpr long connectTimeout = 10000;          // name resolution and connect, in ms
-constexpr std::uint64_t receiveTimeout = 15000; // per wait for the response or a body piece
+// WinHTTP's waits, in ms: name resolution, connect, then each wait for data once connected.
+constexpr std::uint64_t resolveTimeout = 10000;
+constexpr std::uint64_t connectTimeout = 10000;
+constexpr std::uint64_t receiveTimeout = 15000;
 constexpr std::size_t pieceSize = 65536;
 
 } // namespace
@@ -37,12 +39,16 @@ struct Http {
     CURLcode result = CURLE_OK;
     std::string parked; // body bytes received and not yet read
     std::size_t taken = 0;
+    std::uint64_t started = 0;  // when the transfer began
+    std::uint64_t heard = 0;    // when the last header line arrived
+    std::uint64_t deadline = 0; // the caller's bound on every wait; 0: none
 };
 
 namespace {
 
 std::size_t onHeader(char* data, std::size_t, std::size_t size, void* user) {
     auto& http = *static_cast<Http*>(user);
+    http.heard = milliseconds();
     const bool blank =
         (size == 2 && data[0] == '\r' && data[1] == '\n') || (size == 1 && data[0] == '\n');
     if (blank) {
@@ -65,8 +71,8 @@ std::size_t onBody(char* data, std::size_t, std::size_t size, void* user) {
     return size;
 }
 
-// Runs the transfer until ready() holds or it ends; false when the deadline passes first.
-template <typename Ready> bool drive(Http& http, std::uint64_t deadline, Ready ready) {
+// Runs the transfer until ready() holds or it ends; false when until() passes first.
+template <typename Until, typename Ready> bool drive(Http& http, Until until, Ready ready) {
     for (;;) {
         int running = 0;
         if (curl_multi_perform(http.multi, &running) != CURLM_OK) {
@@ -80,11 +86,34 @@ template <typename Ready> bool drive(Http& http, std::uint64_t deadline, Ready r
             http.result = message->data.result;
         }
         if (ready() || http.done) return true;
+        const std::uint64_t deadline = until();
         const std::uint64_t now = milliseconds();
         if (now >= deadline) return false;
         const auto wait = static_cast<int>(std::min<std::uint64_t>(deadline - now, 1000));
         curl_multi_poll(http.multi, nullptr, 0, wait, nullptr);
     }
+}
+
+std::uint64_t bounded(const Http& http, std::uint64_t end) {
+    return http.deadline == 0 ? end : std::min(end, http.deadline);
+}
+
+// When the wait for the response headers ends, phase by phase: resolution, then connect, then
+// 15 s without progress once connected (handshake done, request sent, a header line heard).
+std::uint64_t headerWait(const Http& http) {
+    curl_off_t resolved = 0, connected = 0, sent = 0;
+    curl_easy_getinfo(http.easy, CURLINFO_NAMELOOKUP_TIME_T, &resolved);
+    curl_easy_getinfo(http.easy, CURLINFO_CONNECT_TIME_T, &connected);
+    curl_easy_getinfo(http.easy, CURLINFO_PRETRANSFER_TIME_T, &sent);
+    const auto at = [&](curl_off_t us) {
+        return http.started + static_cast<std::uint64_t>(std::max<curl_off_t>(us, 0)) / 1000;
+    };
+    std::uint64_t end = http.started + resolveTimeout;
+    if (connected > 0)
+        end = std::max({at(connected), at(sent), http.heard}) + receiveTimeout;
+    else if (resolved > 0)
+        end = at(resolved) + connectTimeout;
+    return bounded(http, end);
 }
 
 template <typename T> void set(CURL* easy, CURLoption option, T value) {
@@ -110,7 +139,7 @@ void httpClose(Http* http) noexcept {
     delete http;
 }
 
-HttpRequest httpGet(const std::u16string& path) {
+HttpRequest httpGet(const std::u16string& path, std::uint64_t deadline) {
     static const CURLcode global = curl_global_init(CURL_GLOBAL_DEFAULT);
     require(global == CURLE_OK, initFailed);
     HttpRequest http(new Http);
@@ -128,7 +157,9 @@ HttpRequest httpGet(const std::u16string& path) {
     require(http->headers != nullptr, initFailed);
     set(easy, CURLOPT_HTTPHEADER, http->headers);
     set(easy, CURLOPT_FOLLOWLOCATION, 0L);
-    set(easy, CURLOPT_CONNECTTIMEOUT_MS, connectTimeout);
+    // curl's own bound on the connection as a whole; headerWait's phases end sooner.
+    set(easy, CURLOPT_CONNECTTIMEOUT_MS,
+        static_cast<long>(resolveTimeout + connectTimeout + receiveTimeout));
     set(easy, CURLOPT_NOSIGNAL, 1L);
     set(easy, CURLOPT_BUFFERSIZE, static_cast<long>(pieceSize));
     set(easy, CURLOPT_HEADERFUNCTION, onHeader);
@@ -141,8 +172,10 @@ HttpRequest httpGet(const std::u16string& path) {
     require(curl_multi_add_handle(http->multi, easy) == CURLM_OK, initFailed);
     http->added = true;
 
-    const std::uint64_t deadline = milliseconds() + connectTimeout + receiveTimeout;
-    const bool inTime = drive(*http, deadline, [&] { return http->headersDone; });
+    http->deadline = deadline;
+    http->started = milliseconds();
+    const bool inTime = drive(
+        *http, [&] { return headerWait(*http); }, [&] { return http->headersDone; });
     // Once the headers are complete, what goes wrong belongs to the body and its reads.
     require(inTime && http->headersDone, connectFailed);
     return http;
@@ -165,12 +198,13 @@ std::uint32_t httpLength(Http& http) {
 }
 
 std::size_t httpRead(Http& http, char* buffer, std::size_t size) {
-    const std::uint64_t deadline = milliseconds() + receiveTimeout;
+    const std::uint64_t deadline = bounded(http, milliseconds() + receiveTimeout);
     if (http.parked.size() == http.taken && http.paused) {
         http.paused = false;
         curl_easy_pause(http.easy, CURLPAUSE_CONT); // hands the held data to onBody at once
     }
-    const bool inTime = drive(http, deadline, [&] { return http.parked.size() > http.taken; });
+    const bool inTime = drive(
+        http, [&] { return deadline; }, [&] { return http.parked.size() > http.taken; });
     require(inTime, readFailed);
     const std::size_t count = std::min(size, http.parked.size() - http.taken);
     if (count > 0) {

@@ -2,6 +2,7 @@
 #include "launcher_core.h"
 #include "platform/platform.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include <windows.h>
@@ -12,6 +13,8 @@ namespace zolta_launcher::platform {
 namespace {
 
 constexpr const char* initFailed = "Cannot initialize secure download";
+constexpr const char* readFailed = "Download interrupted. Please try again.";
+constexpr DWORD receiveTimeout = 15000;
 
 } // namespace
 
@@ -19,7 +22,20 @@ struct Http {
     HINTERNET session = nullptr;
     HINTERNET connection = nullptr;
     HINTERNET request = nullptr;
+    std::uint64_t deadline = 0; // the caller's bound on every wait; 0: none
 };
+
+namespace {
+
+// A wait of at most ms that ends by the deadline; never 0, which WinHTTP takes as no limit.
+DWORD bounded(const Http& http, DWORD ms) {
+    if (http.deadline == 0) return ms;
+    const std::uint64_t now = GetTickCount64();
+    const std::uint64_t left = now < http.deadline ? http.deadline - now : 1;
+    return static_cast<DWORD>(std::min<std::uint64_t>(ms, left));
+}
+
+} // namespace
 
 std::uint64_t milliseconds() {
     return GetTickCount64();
@@ -33,13 +49,17 @@ void httpClose(Http* http) noexcept {
     delete http;
 }
 
-HttpRequest httpGet(const std::u16string& path) {
+HttpRequest httpGet(const std::u16string& path, std::uint64_t deadline) {
     HttpRequest http(new Http);
+    http->deadline = deadline;
     http->session = WinHttpOpen(L"OrbelLauncher/0.2.0", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
                                 WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
     require(http->session != nullptr, initFailed);
     // Not examined: without them the platform's own time-outs apply.
-    WinHttpSetTimeouts(http->session, 10000, 10000, 15000, 15000);
+    WinHttpSetTimeouts(http->session, static_cast<int>(bounded(*http, 10000)),
+                       static_cast<int>(bounded(*http, 10000)),
+                       static_cast<int>(bounded(*http, 15000)),
+                       static_cast<int>(bounded(*http, receiveTimeout)));
     http->connection =
         WinHttpConnect(http->session, L"" RELEASE_HOST, INTERNET_DEFAULT_HTTPS_PORT, 0);
     require(http->connection != nullptr, initFailed);
@@ -49,6 +69,11 @@ HttpRequest httpGet(const std::u16string& path) {
     require(http->request != nullptr, initFailed);
     DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     WinHttpSetOption(http->request, WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never);
+    // The wait for the response headers has a limit of its own, 90 s by default and none in
+    // Wine: a server that takes the request and never answers gets the receive wait.
+    DWORD response = bounded(*http, receiveTimeout);
+    WinHttpSetOption(http->request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response,
+                     sizeof response);
     const bool answered =
         WinHttpSendRequest(http->request, L"Cache-Control: no-cache\r\n", static_cast<DWORD>(-1),
                            WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
@@ -76,9 +101,22 @@ std::uint32_t httpLength(Http& http) {
 }
 
 std::size_t httpRead(Http& http, char* buffer, std::size_t size) {
+    if (http.deadline != 0) {
+        if (GetTickCount64() >= http.deadline) throw std::runtime_error(readFailed);
+        // Not examined: the read then waits its usual time.
+        DWORD wait = bounded(http, receiveTimeout);
+        WinHttpSetOption(http.request, WINHTTP_OPTION_RECEIVE_TIMEOUT, &wait, sizeof wait);
+        // Only what has arrived: Wine's read waits until the whole buffer is full, so a body
+        // that trickles would hold a single read far past the deadline.
+        DWORD available = 0;
+        if (!WinHttpQueryDataAvailable(http.request, &available))
+            throw std::runtime_error(readFailed);
+        if (available == 0) return 0;
+        size = std::min<std::size_t>(size, available);
+    }
     DWORD count = 0;
     if (!WinHttpReadData(http.request, buffer, static_cast<DWORD>(size), &count))
-        throw std::runtime_error("Download interrupted. Please try again.");
+        throw std::runtime_error(readFailed);
     return count;
 }
 
