@@ -127,6 +127,41 @@ TEST(SafeEntry, AcceptsOnlySafeNamesBelowTheTopFolder) {
         EXPECT_FALSE(safeEntry(name)) << name;
 }
 
+// Windows ignores blanks at the end of a stem and reads the superscripts 1 to 3 as digits, and
+// CONIN$ and CONOUT$ are the console: all of these reach a device, in any letter case.
+TEST(SafeEntry, RefusesDeviceNamesInDisguise) {
+    struct Case {
+        const char* component;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"NUL  .log", false},
+        {"COM1 .txt", false},
+        {"AUX .h", false},
+        {"con .a.b", false},
+        {"COM\xC2\xB9", false},
+        {"LPT\xC2\xB2.txt", false},
+        {"com\xC2\xB3.log", false},
+        {"COM\xC2\xB9 .txt", false},
+        {"CONIN$", false},
+        {"conout$.txt", false},
+        {"CONIN$ .log", false},
+        {"ConOut$/x", false},
+        // Near misses are no devices.
+        {"COM10", true},
+        {"CONSOLE.txt", true},
+        {"NULL.txt", true},
+        {"COM", true},
+        {"CONIN", true},
+        {"CONOUTX", true},
+        {"readme .txt", true},
+        {"COM\xC2\xB9\xC2\xB9", true},
+        {"COM\xC2\xB4", true}, // an acute accent, not a digit
+        {"LPT\xC2\xB0", true}, // a degree sign
+    };
+    for (const auto& c : cases) EXPECT_EQ(safeEntry(top + c.component), c.accepted) << c.component;
+}
+
 TEST(Sha256, MatchesKnownDigests) {
     fs::path dir =
         fs::temp_directory_path() / ("sha256-tests-" + std::to_string(std::random_device{}()));
