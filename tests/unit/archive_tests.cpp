@@ -211,6 +211,8 @@ TEST_F(Extract, UnpacksTheReleaseLayout) {
                          .madeBy = 20},
                         {.name = top + "\xC3\xA9t\xC3\xA9.txt", .data = "summer"},
                         {.name = top + "empty.txt"},
+                        // Some archivers store an empty file as deflate without any bytes.
+                        {.name = top + "bare.txt", .packed = ""},
                         {.name = top + "data", .method = 0, .attributes = 0x10, .madeBy = 20},
                         {.name = top + "twice.txt", .data = "first"},
                         {.name = top + "twice.txt", .data = "second", .method = 0},
@@ -224,6 +226,8 @@ TEST_F(Extract, UnpacksTheReleaseLayout) {
         EXPECT_EQ(read(game / fs::path(u8"\u00e9t\u00e9.txt")), "summer");
         EXPECT_TRUE(fs::is_regular_file(game / "empty.txt"));
         EXPECT_EQ(fs::file_size(game / "empty.txt"), 0u);
+        EXPECT_TRUE(fs::is_regular_file(game / "bare.txt"));
+        EXPECT_EQ(fs::file_size(game / "bare.txt"), 0u);
         EXPECT_TRUE(fs::is_directory(game / "data"));
         EXPECT_EQ(read(game / "twice.txt"), "second");
     }
@@ -327,6 +331,7 @@ TEST_F(Extract, CorruptEntryFailsAndKeepsWhatWasWritten) {
               {.name = name, .data = data, .method = 0, .size = 10},
               {},
               0},
+             {"deflate data missing", {.name = name, .data = data, .packed = ""}, {}, 0},
              {"bad local header",
               {.name = name, .data = data},
               [&](std::string& b) { b[dataAt(b) - name.size() - 30] = 'X'; },
