@@ -55,24 +55,29 @@ bool unreaped(pid_t pid) {
 
 } // namespace
 
-// Play closes the game at once; the game must not stay behind as a zombie once it ends, and
-// games that are still open can be waited for as before.
+// Play closes the game at once; the game must not stay behind as a zombie once it ends, while a
+// game that is still open can be waited for as before.
 TEST(CloseProcess, ReapsARunningGameOnceItEnds) {
     TempFolder scratch;
     auto exe = layGame(scratch.path);
-    ProcessInfo played = launch(exe, u"--sleep=1000");
+    ProcessInfo waited = launch(exe, u"--sleep=3000 --exit=7");
+    bool running = false;
+    for (int i = 0; i < 200 && !running; ++i) {
+        running = gameRunning(exe);
+        if (!running) usleep(100000);
+    }
+    ASSERT_TRUE(running); // Wine is up, so the next start does not race its start-up
+
+    ProcessInfo played = launch(exe, u"--sleep=500");
     auto pid = static_cast<pid_t>(played.processId);
     closeProcess(played);
     EXPECT_EQ(played.process, 0);
-
-    ProcessInfo waited = launch(exe, u"--exit=7");
-    EXPECT_EQ(waitProcess(waited, 45000), 7u);
     bool reaped = false;
     for (int i = 0; i < 450 && !reaped; ++i) {
         reaped = !unreaped(pid);
         if (!reaped) usleep(100000);
     }
     EXPECT_TRUE(reaped) << "the closed game is left a zombie";
-    EXPECT_EQ(waitProcess(waited, 0), 7u) << "the open game is not reaped behind its back";
+    EXPECT_EQ(waitProcess(waited, 45000), 7u) << "the open game is not reaped behind its back";
     closeProcess(waited);
 }
