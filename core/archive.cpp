@@ -18,14 +18,25 @@ constexpr std::uint64_t maxTotal = 2147483648; // declared bytes of all entries 
 constexpr std::size_t maxName = 240;
 constexpr std::string_view topFolder = "OrbelZolta-Windows";
 
-// The stem before the first ".", upper-cased byte by byte, is a Windows device name.
+// Windows reads the superscripts 1, 2 and 3 (UTF-8 C2 B9, C2 B2, C2 B3) as digits in device
+// names.
+bool deviceDigit(std::string_view text) {
+    if (text.size() == 1) return text[0] >= '0' && text[0] <= '9';
+    return text == "\xC2\xB9" || text == "\xC2\xB2" || text == "\xC2\xB3";
+}
+
+// The stem before the first ".", upper-cased byte by byte, is a Windows device name. Windows
+// ignores blanks at the end of a stem, so they are dropped before the comparison.
 bool reserved(std::string_view component) {
     std::string stem(component.substr(0, component.find('.')));
+    stem.erase(stem.find_last_not_of(' ') + 1);
     for (char& c : stem)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL") return true;
-    return stem.size() == 4 && (stem.starts_with("COM") || stem.starts_with("LPT")) &&
-           stem[3] >= '0' && stem[3] <= '9';
+    if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL" || stem == "CONIN$" ||
+        stem == "CONOUT$")
+        return true;
+    std::string_view name = stem;
+    return (name.starts_with("COM") || name.starts_with("LPT")) && deviceDigit(name.substr(3));
 }
 
 bool safeComponent(std::string_view component) {

@@ -179,6 +179,9 @@ bool copyStored(Reader& reader, const Stat& entry, std::uint64_t data, Write wri
 
 bool inflateEntry(Reader& reader, const Stat& entry, std::uint64_t data, Write write, void* opaque,
                   std::uint32_t& crc) {
+    // Some archivers store an empty file as deflate without a single compressed byte, not even
+    // the empty stream's end block.
+    if (entry.packedSize == 0) return entry.size == 0;
     Work& work = *reader.work;
     z_stream& z = work.inflater;
     if (!work.inflating) {

@@ -56,9 +56,10 @@ std::uint64_t count(const Reader& reader);
 // The entry at index (0 to count - 1); false when its central header cannot be read.
 [[nodiscard]] bool stat(Reader& reader, std::uint64_t index, Stat& out);
 
-// Streams the entry's data into write in chunks of at most 256 KiB. False for an unsupported
-// method or encryption, a bad local header, data outside the file, data longer or shorter than
-// declared, corrupt deflate data, a CRC-32 mismatch or a write that returns less than its count.
+// Streams the entry's data into write in chunks of at most 256 KiB; a deflate entry without
+// compressed bytes is an empty file. False for an unsupported method or encryption, a bad local
+// header, data outside the file, data longer or shorter than declared, corrupt deflate data, a
+// CRC-32 mismatch or a write that returns less than its count.
 [[nodiscard]] bool extract(Reader& reader, std::uint64_t index, Write write, void* opaque);
 
 // Releases what init made; the stream stays open. Safe to call twice.

@@ -5,8 +5,8 @@
 
 namespace launcher::host {
 
-// Moves from over to in one step that has reached the disk when it returns. False when the move
-// failed (to is left as it was) or could not be flushed.
+// Moves from over to in one step. False only when to was not replaced (it is left as it was);
+// where the platform allows, the move has reached the disk when it returns.
 [[nodiscard]] bool moveOver(const std::filesystem::path& from, const std::filesystem::path& to);
 
 } // namespace launcher::host

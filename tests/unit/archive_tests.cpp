@@ -127,6 +127,41 @@ TEST(SafeEntry, AcceptsOnlySafeNamesBelowTheTopFolder) {
         EXPECT_FALSE(safeEntry(name)) << name;
 }
 
+// Windows ignores blanks at the end of a stem and reads the superscripts 1 to 3 as digits, and
+// CONIN$ and CONOUT$ are the console: all of these reach a device, in any letter case.
+TEST(SafeEntry, RefusesDeviceNamesInDisguise) {
+    struct Case {
+        const char* component;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"NUL  .log", false},
+        {"COM1 .txt", false},
+        {"AUX .h", false},
+        {"con .a.b", false},
+        {"COM\xC2\xB9", false},
+        {"LPT\xC2\xB2.txt", false},
+        {"com\xC2\xB3.log", false},
+        {"COM\xC2\xB9 .txt", false},
+        {"CONIN$", false},
+        {"conout$.txt", false},
+        {"CONIN$ .log", false},
+        {"ConOut$/x", false},
+        // Near misses are no devices.
+        {"COM10", true},
+        {"CONSOLE.txt", true},
+        {"NULL.txt", true},
+        {"COM", true},
+        {"CONIN", true},
+        {"CONOUTX", true},
+        {"readme .txt", true},
+        {"COM\xC2\xB9\xC2\xB9", true},
+        {"COM\xC2\xB4", true}, // an acute accent, not a digit
+        {"LPT\xC2\xB0", true}, // a degree sign
+    };
+    for (const auto& c : cases) EXPECT_EQ(safeEntry(top + c.component), c.accepted) << c.component;
+}
+
 TEST(Sha256, MatchesKnownDigests) {
     fs::path dir =
         fs::temp_directory_path() / ("sha256-tests-" + std::to_string(std::random_device{}()));
@@ -176,6 +211,8 @@ TEST_F(Extract, UnpacksTheReleaseLayout) {
                          .madeBy = 20},
                         {.name = top + "\xC3\xA9t\xC3\xA9.txt", .data = "summer"},
                         {.name = top + "empty.txt"},
+                        // Some archivers store an empty file as deflate without any bytes.
+                        {.name = top + "bare.txt", .packed = ""},
                         {.name = top + "data", .method = 0, .attributes = 0x10, .madeBy = 20},
                         {.name = top + "twice.txt", .data = "first"},
                         {.name = top + "twice.txt", .data = "second", .method = 0},
@@ -189,6 +226,8 @@ TEST_F(Extract, UnpacksTheReleaseLayout) {
         EXPECT_EQ(read(game / fs::path(u8"\u00e9t\u00e9.txt")), "summer");
         EXPECT_TRUE(fs::is_regular_file(game / "empty.txt"));
         EXPECT_EQ(fs::file_size(game / "empty.txt"), 0u);
+        EXPECT_TRUE(fs::is_regular_file(game / "bare.txt"));
+        EXPECT_EQ(fs::file_size(game / "bare.txt"), 0u);
         EXPECT_TRUE(fs::is_directory(game / "data"));
         EXPECT_EQ(read(game / "twice.txt"), "second");
     }
@@ -292,6 +331,7 @@ TEST_F(Extract, CorruptEntryFailsAndKeepsWhatWasWritten) {
               {.name = name, .data = data, .method = 0, .size = 10},
               {},
               0},
+             {"deflate data missing", {.name = name, .data = data, .packed = ""}, {}, 0},
              {"bad local header",
               {.name = name, .data = data},
               [&](std::string& b) { b[dataAt(b) - name.size() - 30] = 'X'; },

@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "game_folder.h"
@@ -42,4 +43,41 @@ TEST(GameRunning, FindsTheGameThroughALinkedFolder) {
     EXPECT_TRUE(seen);
     EXPECT_EQ(waitProcess(game, 30000), 0u);
     closeProcess(game);
+}
+
+namespace {
+
+// Whether pid is a child of this process that has not been reaped, running or ended.
+bool unreaped(pid_t pid) {
+    siginfo_t info{};
+    return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0;
+}
+
+} // namespace
+
+// Play closes the game at once; the game must not stay behind as a zombie once it ends, while a
+// game that is still open can be waited for as before.
+TEST(CloseProcess, ReapsARunningGameOnceItEnds) {
+    TempFolder scratch;
+    auto exe = layGame(scratch.path);
+    ProcessInfo waited = launch(exe, u"--sleep=3000 --exit=7");
+    bool running = false;
+    for (int i = 0; i < 200 && !running; ++i) {
+        running = gameRunning(exe);
+        if (!running) usleep(100000);
+    }
+    ASSERT_TRUE(running); // Wine is up, so the next start does not race its start-up
+
+    ProcessInfo played = launch(exe, u"--sleep=500");
+    auto pid = static_cast<pid_t>(played.processId);
+    closeProcess(played);
+    EXPECT_EQ(played.process, 0);
+    bool reaped = false;
+    for (int i = 0; i < 450 && !reaped; ++i) {
+        reaped = !unreaped(pid);
+        if (!reaped) usleep(100000);
+    }
+    EXPECT_TRUE(reaped) << "the closed game is left a zombie";
+    EXPECT_EQ(waitProcess(waited, 45000), 7u) << "the open game is not reaped behind its back";
+    closeProcess(waited);
 }

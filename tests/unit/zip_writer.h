@@ -23,6 +23,7 @@ struct Entry {
     std::optional<std::uint64_t> size{}; // declared uncompressed size, else data's
     std::optional<std::uint32_t> crc{};  // else data's CRC-32
     std::uint16_t madeBy = 0x031E;       // Unix, version 3.0
+    std::optional<std::string> packed{}; // the stored bytes, else data as method makes them
 };
 
 inline std::string deflated(const std::string& data) {
@@ -49,7 +50,7 @@ inline void put(std::string& out, std::uint64_t value, int bytes) {
 inline std::string zipBytes(const std::vector<Entry>& entries, bool zip64 = false) {
     std::string out, central;
     for (const Entry& e : entries) {
-        std::string packed = e.method == 8 ? deflated(e.data) : e.data;
+        std::string packed = e.packed.value_or(e.method == 8 ? deflated(e.data) : e.data);
         std::uint64_t size = e.size.value_or(e.data.size()), offset = out.size();
         auto crc = e.crc.value_or(static_cast<std::uint32_t>(crc32(
             0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size()))));

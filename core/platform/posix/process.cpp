@@ -17,6 +17,9 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -158,6 +161,80 @@ std::vector<std::string> split(const std::string& text) {
     return out;
 }
 
+// Reaps the games that were closed while they still ran, as each ends, so that none stays a
+// zombie until the launcher exits. One thread waits on their process handles; closeProcess hands
+// a handle over through a pipe, which needs no lock. The thread ends, and is joined, at exit.
+struct Reaper {
+    Reaper() {
+        if (pipe2(handOff, O_CLOEXEC) != 0) return;
+        fcntl(handOff[1], F_SETFL, O_NONBLOCK); // a full pipe refuses, never blocks the caller
+        // The thread takes no signal: the launcher's handlers run on its own threads.
+        sigset_t all, before;
+        sigfillset(&all);
+        pthread_sigmask(SIG_SETMASK, &all, &before);
+        try {
+            thread = std::thread(watch, handOff[0]);
+        } catch (const std::system_error&) {
+        }
+        pthread_sigmask(SIG_SETMASK, &before, nullptr);
+        if (!thread.joinable()) close();
+    }
+    ~Reaper() {
+        if (!thread.joinable()) return;
+        ::close(handOff[1]); // the end of the hand-off ends the thread
+        handOff[1] = -1;
+        thread.join();
+        close();
+    }
+    Reaper(const Reaper&) = delete;
+    Reaper& operator=(const Reaper&) = delete;
+
+    // Takes over the process handle of a game that still runs; false when it cannot.
+    [[nodiscard]] bool take(int handle) {
+        return handOff[1] >= 0 && write(handOff[1], &handle, sizeof handle) == sizeof handle;
+    }
+
+    void close() {
+        for (int& end : handOff)
+            if (end >= 0) ::close(std::exchange(end, -1));
+    }
+
+    static void watch(int in) {
+        std::vector<pollfd> watched{{in, POLLIN, 0}};
+        for (;;) {
+            if (poll(watched.data(), watched.size(), -1) < 0) {
+                if (errno == EINTR) continue;
+                break;
+            }
+            for (std::size_t i = watched.size(); i-- > 1;) {
+                if (watched[i].revents == 0) continue;
+                siginfo_t info{};
+                int rc =
+                    waitid(P_PIDFD, static_cast<id_t>(watched[i].fd), &info, WEXITED | WNOHANG);
+                if (rc == 0 && info.si_pid == 0) continue; // not ended after all
+                ::close(watched[i].fd);
+                watched.erase(watched.begin() + static_cast<std::ptrdiff_t>(i));
+            }
+            if (watched[0].revents == 0) continue;
+            int handle = -1;
+            ssize_t n = read(in, &handle, sizeof handle);
+            if (n < 0 && errno == EINTR) continue;
+            if (n != sizeof handle) break; // the launcher is ending
+            watched.push_back({handle, POLLIN, 0});
+        }
+        for (std::size_t i = 1; i < watched.size(); ++i) ::close(watched[i].fd);
+    }
+
+    int handOff[2] = {-1, -1}; // read by the thread, written by take
+    std::thread thread;
+};
+
+// Made on the first game closed while it runs.
+Reaper& reaper() {
+    static Reaper one;
+    return one;
+}
+
 } // namespace
 
 bool gameRunning(const std::filesystem::path& exe) {
@@ -230,8 +307,10 @@ void closeProcess(ProcessInfo& process) {
     if (process.process > 0) {
         int fd = static_cast<int>(process.process);
         siginfo_t info{};
-        waitid(P_PIDFD, static_cast<id_t>(fd), &info, WEXITED | WNOHANG); // reap a game that ended
-        close(fd);
+        // A game that has ended is reaped here; one that still runs is reaped once it ends.
+        bool running = waitid(P_PIDFD, static_cast<id_t>(fd), &info, WEXITED | WNOHANG) == 0 &&
+                       info.si_pid == 0;
+        if (!running || !reaper().take(fd)) close(fd);
     }
     process.process = 0;
     process.thread = 0;
