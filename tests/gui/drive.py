@@ -6,7 +6,7 @@
       the checksum list and a release archive holding the game EXE with its assets; with --rate
       the server sends the archive at about KIB KiB/s, so its progress can be watched; with
       --stall it sends half the archive without a length, then nothing
-  drive.py test CASE --launcher EXE --xclose EXE --work DIR [--game EXE]
+  drive.py test CASE --launcher EXE --work DIR [--xclose EXE] [--game EXE]
       (inside the network test runner)
       CASE "install": start, second start, Install with progress, close refused, complete, Play
       CASE "unknown": a linked game without a release marker, installed over by the latest
@@ -179,7 +179,8 @@ def check(condition, what):
     print(f"ok: {what}")
 
 
-def install_case(display, launcher, xclose):
+def install_case(display, launcher):
+    xclose = launcher.xclose
     work = launcher.work
     first = launcher.start("launcher.log")
     try:
@@ -371,7 +372,7 @@ def test(args):
         launcher = Launcher(display, Path(args.launcher), work)
         launcher.xclose = args.xclose
         if args.case == "install":
-            install_case(display, launcher, args.xclose)
+            install_case(display, launcher)
         elif args.case == "unknown":
             unknown_case(display, launcher, args.game)
         elif args.case == "cancel":
@@ -443,6 +444,12 @@ def main():
     d.add_argument("--launcher", required=True)
     d.add_argument("--work", required=True)
     args = parser.parse_args()
+    if args.command == "test":
+        # What each case needs beyond the launcher: xclose to close its window, the game to link.
+        needs = {"install": ["xclose"], "unknown": ["xclose", "game"], "cancel": ["xclose"]}
+        for name in needs.get(args.case, []):
+            if getattr(args, name) is None:
+                t.error(f"the {args.case} case needs --{name}")
     if args.command == "release":
         make_release(Path(args.root), args.game, args.version, args.mb, args.rate, args.stall)
         return 0

@@ -17,7 +17,6 @@ namespace {
 
 using namespace launcher;
 
-constexpr wchar_t title[] = L"Orbel Launcher";
 constexpr wchar_t windowClass[] = L"OrbelLauncher";
 constexpr DWORD darkTitleBar = 20; // DWMWA_USE_IMMERSIVE_DARK_MODE; missing from older headers
 

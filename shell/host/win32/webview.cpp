@@ -86,8 +86,10 @@ void registerRules() {
         });
     web->add_PermissionRequested(permission, &token);
     permission->Release();
-    auto* source = SourceHandler::make(
-        [](ICoreWebView2*, ICoreWebView2SourceChangedEventArgs*) { return sourceChanged(); });
+    auto* source =
+        SourceHandler::make([](ICoreWebView2* sender, ICoreWebView2SourceChangedEventArgs*) {
+            return sourceChanged(sender);
+        });
     web->add_SourceChanged(source, &token);
     source->Release();
 }
@@ -190,10 +192,10 @@ HRESULT navigationStarting(ICoreWebView2NavigationStartingEventArgs* args) {
     return S_OK;
 }
 
-HRESULT sourceChanged() {
+HRESULT sourceChanged(ICoreWebView2* sender) {
     TaskText source;
-    web->get_Source(&source.text);
-    if (source.text != nullptr && !isStartAddress(source.text)) web->Navigate(startAddress);
+    sender->get_Source(&source.text);
+    if (source.text != nullptr && !isStartAddress(source.text)) sender->Navigate(startAddress);
     return S_OK;
 }
 

@@ -13,6 +13,8 @@ namespace launcher {
 // The private message that carries a worker's heap payload (lParam) to the window.
 inline constexpr UINT WM_WORKER_PAYLOAD = WM_APP + 10;
 
+inline constexpr wchar_t title[] = L"Orbel Launcher"; // the window's title and its boxes'
+
 extern HWND windowHandle;                   // the main window; null until created
 extern ICoreWebView2Controller* controller; // one reference, from the controller-completed handler
 extern ICoreWebView2* web;                  // one reference, from get_CoreWebView2
@@ -58,7 +60,7 @@ HRESULT newWindowRequested(ICoreWebView2NewWindowRequestedEventArgs* args);
 HRESULT permissionRequested(ICoreWebView2PermissionRequestedEventArgs* args);
 // A same-document navigation (a fragment, the history API) raises no NavigationStarting but
 // moves the address, after which page messages would be refused: it loads the start page again.
-HRESULT sourceChanged();
+HRESULT sourceChanged(ICoreWebView2* sender);
 
 // A page message's JSON text when it may be handled: from the start page, readable, at most
 // 4095 UTF-16 units. Nothing otherwise.

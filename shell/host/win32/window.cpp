@@ -75,7 +75,8 @@ void failureBox(const std::wstring& text) {
     MSG quit;
     while (PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
     }
-    MessageBoxW(nullptr, text.c_str(), L"Orbel Launcher", MB_ICONERROR);
+    // Owned by the window while it stands, so the window cannot be closed behind the box.
+    MessageBoxW(IsWindow(windowHandle) ? windowHandle : nullptr, text.c_str(), title, MB_ICONERROR);
 }
 
 void resize() {
