@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -37,10 +38,10 @@ void fail(std::error_code& ec) {
     if (!ec) ec.assign(errno, std::system_category());
 }
 
-void removeBelow(int parent, const char* name, std::error_code& ec);
+void removeBelow(int parent, const char* name, std::optional<dev_t> device, std::error_code& ec);
 
-// Removes everything inside the open folder folder; closes it.
-void empty(int folder, std::error_code& ec) {
+// Removes everything inside the open folder folder, which is on the device device; closes it.
+void empty(int folder, dev_t device, std::error_code& ec) {
     DIR* listing = fdopendir(folder);
     if (!listing) {
         fail(ec);
@@ -49,29 +50,37 @@ void empty(int folder, std::error_code& ec) {
     }
     while (dirent* entry = readdir(listing)) {
         std::string name = entry->d_name;
-        if (name != "." && name != "..") removeBelow(dirfd(listing), name.c_str(), ec);
+        if (name != "." && name != "..") removeBelow(dirfd(listing), name.c_str(), device, ec);
     }
     closedir(listing);
 }
 
-// Removes the entry name of the open folder parent. Everything is reached through folder
-// descriptors opened without following links, so a link swapped in meanwhile is never entered.
-void removeBelow(int parent, const char* name, std::error_code& ec) {
+// Removes the entry name of the open folder parent, whose folders must be on device when given.
+// Everything is reached through folder descriptors opened without following links, so a
+// link swapped in meanwhile is never entered, and a folder on another device (a mount point) is
+// left as it stands: the removal then fails, and what is mounted there keeps its files.
+void removeBelow(int parent, const char* name, std::optional<dev_t> device, std::error_code& ec) {
     struct stat info;
     if (fstatat(parent, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno != ENOENT) fail(ec);
         return;
     }
     if (S_ISDIR(info.st_mode)) {
-        // A folder without owner rights cannot be listed or emptied.
+        if (device && info.st_dev != *device) {
+            errno = EXDEV;
+            fail(ec);
+            return;
+        }
+        // A folder without owner rights cannot be listed or emptied. Not following links: an
+        // entry swapped for a link since fstatat is refused, never its target changed.
         if ((info.st_mode & S_IRWXU) != S_IRWXU)
-            fchmodat(parent, name, (info.st_mode & 07777) | S_IRWXU, 0);
+            fchmodat(parent, name, (info.st_mode & 07777) | S_IRWXU, AT_SYMLINK_NOFOLLOW);
         int folder = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (folder < 0) {
             fail(ec);
             return;
         }
-        empty(folder, ec);
+        empty(folder, info.st_dev, ec);
     }
     if (unlinkat(parent, name, S_ISDIR(info.st_mode) ? AT_REMOVEDIR : 0) != 0 && errno != ENOENT)
         fail(ec);
@@ -81,7 +90,7 @@ void removeBelow(int parent, const char* name, std::error_code& ec) {
 
 void removeTree(const std::filesystem::path& path, std::error_code& ec) {
     ec.clear();
-    removeBelow(AT_FDCWD, path.c_str(), ec);
+    removeBelow(AT_FDCWD, path.c_str(), std::nullopt, ec);
 }
 
 std::uint32_t processId() {

@@ -72,28 +72,50 @@ HANDLE openEntry(const std::wstring& path, DWORD access, bool link, DWORD& attri
     return entry;
 }
 
+// Marks the open entry for deletion. The POSIX form takes the name away at once, even while
+// another program (a virus scanner, the indexer) holds the file open, so its folder can go too;
+// file systems and systems without it (FAT, before Windows 10, Wine) refuse it, and the classic
+// form, which leaves such a file's name until that program closes it, runs instead.
+bool dispose(HANDLE entry) {
+    // mingw-w64 names this class only for a later _WIN32_WINNT than the one we build for.
+    constexpr auto fileDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+    FILE_DISPOSITION_INFO_EX posix{FILE_DISPOSITION_FLAG_DELETE |
+                                   FILE_DISPOSITION_FLAG_POSIX_SEMANTICS |
+                                   FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE};
+    if (SetFileInformationByHandle(entry, fileDispositionInfoEx, &posix, sizeof posix)) return true;
+    DWORD error = GetLastError();
+    if (error != ERROR_INVALID_PARAMETER && error != ERROR_NOT_SUPPORTED &&
+        error != ERROR_INVALID_FUNCTION)
+        return false;
+    FILE_DISPOSITION_INFO classic{TRUE};
+    return SetFileInformationByHandle(entry, FileDispositionInfo, &classic, sizeof classic);
+}
+
 // A reparse point (a symbolic link, a junction, a mount point) is removed as itself and never
 // entered: the standard library would enter a junction and empty its target. Read-only makes a
 // deletion fail, so it is cleared first.
 void removeEntry(const std::wstring& path, DWORD listed, std::error_code& ec) {
     const bool link = listed & FILE_ATTRIBUTE_REPARSE_POINT;
-    DWORD attributes = 0;
-    HANDLE entry = openEntry(path, FILE_WRITE_ATTRIBUTES, link, attributes, ec);
-    if (entry == INVALID_HANDLE_VALUE) return;
-    if (attributes & FILE_ATTRIBUTE_READONLY) {
-        FILE_BASIC_INFO basic{};
-        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-        SetFileInformationByHandle(entry, FileBasicInfo, &basic, sizeof basic);
+    const bool readOnly = listed & FILE_ATTRIBUTE_READONLY;
+    DWORD attributes = listed;
+    // A folder is checked before it is listed, so a link swapped in is never entered. Attribute
+    // writes are asked only when needed: an entry may grant deletion and not them.
+    if (readOnly || ((listed & FILE_ATTRIBUTE_DIRECTORY) && !link)) {
+        HANDLE entry = openEntry(path, readOnly ? FILE_WRITE_ATTRIBUTES : 0, link, attributes, ec);
+        if (entry == INVALID_HANDLE_VALUE) return;
+        if (attributes & FILE_ATTRIBUTE_READONLY) {
+            FILE_BASIC_INFO basic{};
+            basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+            SetFileInformationByHandle(entry, FileBasicInfo, &basic, sizeof basic);
+        }
+        CloseHandle(entry);
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !link) empty(path, ec);
     }
-    CloseHandle(entry);
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !link) empty(path, ec);
 
     // Apart from the first: a handle with delete access would keep the folder from being listed.
-    entry = openEntry(path, DELETE, link, attributes, ec);
+    HANDLE entry = openEntry(path, DELETE, link, attributes, ec);
     if (entry == INVALID_HANDLE_VALUE) return;
-    FILE_DISPOSITION_INFO dispose{TRUE};
-    if (!SetFileInformationByHandle(entry, FileDispositionInfo, &dispose, sizeof dispose))
-        fail(ec, GetLastError());
+    if (!dispose(entry)) fail(ec, GetLastError());
     CloseHandle(entry);
 }
 
