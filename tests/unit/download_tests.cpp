@@ -37,6 +37,12 @@ bool wine() {
     return served().string() != std::getenv("ZOLTA_TEST_ROOT");
 }
 
+// Wine's WinHTTP applies the response wait to each receive, not to the whole head as Windows
+// does: a head that dribbles in is bounded there only by the server.
+bool slowHeadUnbounded(const json& fault) {
+    return wine() && fault.dump().find("slowheaders") != std::string::npos;
+}
+
 void put(const std::string& name, const std::string& bytes) {
     write(served() / name, bytes);
 }
@@ -180,14 +186,22 @@ TEST_F(Download, StalledBodyIsInterrupted) {
     EXPECT_EQ(fs::file_size(folder / "partial"), 65536u); // the partial file stays
 }
 
-TEST_F(Download, UnansweredRequestEndsAfterTheReceiveWait) {
-    // Connected, request sent, no answer: 15 s without data end it, counted from the request.
-    faults({{"file", {{"mode", "silent"}, {"seconds", 40}}}});
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(failure([] { fetch(u"file", {}, nullptr, {}); }), insecure);
-    const auto waited = std::chrono::steady_clock::now() - start;
-    EXPECT_GT(waited, std::chrono::seconds(14));
-    EXPECT_LT(waited, std::chrono::seconds(20));
+TEST_F(Download, ResponseHeadMustArriveWithinTheReceiveWait) {
+    // Connected, request sent: the whole head must come within 15 s, counted from the request,
+    // however it dribbles in.
+    const json cases[] = {
+        {{"mode", "silent"}, {"seconds", 40}},
+        {{"mode", "slowheaders"}, {"delay", 4}, {"seconds", 40}},
+    };
+    for (const json& fault : cases) {
+        if (slowHeadUnbounded(fault)) continue;
+        faults({{"file", fault}});
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(failure([] { fetch(u"file", {}, nullptr, {}); }), insecure) << fault;
+        const auto waited = std::chrono::steady_clock::now() - start;
+        EXPECT_GT(waited, std::chrono::seconds(14)) << fault;
+        EXPECT_LT(waited, std::chrono::seconds(20)) << fault;
+    }
 }
 
 TEST_F(Download, TimeLimitBoundsTheWholeTransfer) {
@@ -200,9 +214,11 @@ TEST_F(Download, TimeLimitBoundsTheWholeTransfer) {
         {{{"file", {{"mode", "trickle"}, {"chunk", 1}, {"delay", 1.5}}}}, interrupted},
         {{{"file", {{"mode", "stall"}, {"send", 100}, {"seconds", 30}}}}, interrupted},
         {{{"file", {{"mode", "silent"}, {"seconds", 30}}}}, insecure},
+        {{{"file", {{"mode", "slowheaders"}, {"delay", 1}, {"seconds", 30}}}}, insecure},
         {{{"file", {{"mode", "trickle"}, {"chunk", 100}, {"delay", 0.1}}}}, "no failure"},
     };
     for (const Case& c : cases) {
+        if (slowHeadUnbounded(c.fault)) continue;
         faults(c.fault);
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(failure([] { fetch(u"file", {}, nullptr, {}, 5000); }), c.message) << c.fault;

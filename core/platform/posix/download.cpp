@@ -40,7 +40,6 @@ struct Http {
     std::string parked; // body bytes received and not yet read
     std::size_t taken = 0;
     std::uint64_t started = 0;  // when the transfer began
-    std::uint64_t heard = 0;    // when the last header line arrived
     std::uint64_t deadline = 0; // the caller's bound on every wait; 0: none
 };
 
@@ -48,7 +47,6 @@ namespace {
 
 std::size_t onHeader(char* data, std::size_t, std::size_t size, void* user) {
     auto& http = *static_cast<Http*>(user);
-    http.heard = milliseconds();
     const bool blank =
         (size == 2 && data[0] == '\r' && data[1] == '\n') || (size == 1 && data[0] == '\n');
     if (blank) {
@@ -99,7 +97,8 @@ std::uint64_t bounded(const Http& http, std::uint64_t end) {
 }
 
 // When the wait for the response headers ends, phase by phase: resolution, then connect, then
-// 15 s without progress once connected (handshake done, request sent, a header line heard).
+// 15 s for the handshake and again once the request is sent. The whole head must arrive in that
+// last wait: a header line now and then does not extend it.
 std::uint64_t headerWait(const Http& http) {
     curl_off_t resolved = 0, connected = 0, sent = 0;
     curl_easy_getinfo(http.easy, CURLINFO_NAMELOOKUP_TIME_T, &resolved);
@@ -110,7 +109,7 @@ std::uint64_t headerWait(const Http& http) {
     };
     std::uint64_t end = http.started + resolveTimeout;
     if (connected > 0)
-        end = std::max({at(connected), at(sent), http.heard}) + receiveTimeout;
+        end = std::max(at(connected), at(sent)) + receiveTimeout;
     else if (resolved > 0)
         end = at(resolved) + connectTimeout;
     return bounded(http, end);
