@@ -20,6 +20,7 @@ constexpr const char* initFailed = "Cannot initialize secure download";
 constexpr const char* connectFailed =
     "Secure download failed. Check your connection and try again.";
 constexpr const char* readFailed = "Download interrupted. Please try again.";
+constexpr const char* cancelled = "Download cancelled. Your existing installation is unchanged.";
 // WinHTTP's waits, in ms: name resolution, connect, then each wait for data once connected.
 constexpr std::uint64_t resolveTimeout = 10000;
 constexpr std::uint64_t connectTimeout = 10000;
@@ -87,7 +88,8 @@ template <typename Until, typename Ready> bool drive(Http& http, Until until, Re
         const std::uint64_t deadline = until();
         const std::uint64_t now = milliseconds();
         if (now >= deadline) return false;
-        const auto wait = static_cast<int>(std::min<std::uint64_t>(deadline - now, 1000));
+        // Short slices: a cancel flag set meanwhile is seen soon.
+        const auto wait = static_cast<int>(std::min<std::uint64_t>(deadline - now, 250));
         curl_multi_poll(http.multi, nullptr, 0, wait, nullptr);
     }
 }
@@ -138,7 +140,8 @@ void httpClose(Http* http) noexcept {
     delete http;
 }
 
-HttpRequest httpGet(const std::u16string& path, std::uint64_t deadline) {
+HttpRequest httpGet(const std::u16string& path, std::uint64_t deadline,
+                    const std::atomic<bool>* cancel) {
     static const CURLcode global = curl_global_init(CURL_GLOBAL_DEFAULT);
     require(global == CURLE_OK, initFailed);
     HttpRequest http(new Http);
@@ -173,8 +176,13 @@ HttpRequest httpGet(const std::u16string& path, std::uint64_t deadline) {
 
     http->deadline = deadline;
     http->started = milliseconds();
+    // A flag set while the head is awaited (the window closing) ends the wait; one already set
+    // still lets the response be tested.
+    const bool watch = cancel && !cancel->load();
+    const auto stopped = [&] { return watch && cancel->load(); };
     const bool inTime = drive(
-        *http, [&] { return headerWait(*http); }, [&] { return http->headersDone; });
+        *http, [&] { return headerWait(*http); }, [&] { return http->headersDone || stopped(); });
+    require(http->headersDone || !stopped(), cancelled);
     // Once the headers are complete, what goes wrong belongs to the body and its reads.
     require(inTime && http->headersDone, connectFailed);
     return http;
