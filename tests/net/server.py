@@ -7,6 +7,7 @@ appended to ROOT/requests.jsonl as {"path": ..., "headers": {...}}.
 Misbehaviour is chosen at run time through ROOT/faults.json, read afresh for every connection:
 
   {"tls": "unknown-ca" | "wrong-host",          certificate for the next handshakes
+   "handshake": SECONDS,                        a pause before each handshake
    "NAME": "MODE" or {"mode": "MODE", ...}}     what a request for /zolta/NAME gets
 
 Modes (options in brackets):
@@ -84,6 +85,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def setup(self):
         super().setup()
+        time.sleep(float(faults(self.server.root).get("handshake", 0)))
         try:
             self.connection.do_handshake()
             self.shaken = True

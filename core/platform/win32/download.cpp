@@ -78,15 +78,22 @@ HttpRequest httpGet(const std::u16string& path, std::uint64_t deadline,
     require(http->request != nullptr, initFailed);
     DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     WinHttpSetOption(http->request, WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never);
-    // The wait for the response headers has a limit of its own, 90 s by default and none in
-    // Wine: a server that takes the request and never answers gets the receive wait.
-    DWORD response = bounded(*http, receiveTimeout);
-    WinHttpSetOption(http->request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response,
-                     sizeof response);
+    // The wait for the whole head has a limit of its own, 90 s by default and none in Wine: it
+    // gets the receive wait, within what is left of the deadline once the request is sent. Wine
+    // receives the head inside WinHttpSendRequest, on the value set before it, and applies it to
+    // each receive; Windows receives it in WinHttpReceiveResponse, on the value set after.
+    const auto responseWait = [&] {
+        DWORD wait = bounded(*http, receiveTimeout);
+        WinHttpSetOption(http->request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &wait,
+                         sizeof wait);
+    };
+    responseWait();
     require(WinHttpSendRequest(http->request, L"Cache-Control: no-cache\r\n",
                                static_cast<DWORD>(-1), WINHTTP_NO_REQUEST_DATA, 0, 0, 0),
             connectFailed);
     require(!(watch && cancel->load()), cancelled);
+    require(deadline == 0 || milliseconds() < deadline, connectFailed);
+    responseWait();
     require(WinHttpReceiveResponse(http->request, nullptr), connectFailed);
     return http;
 }
