@@ -34,7 +34,7 @@ std::string fetch(const std::u16string& name, const std::filesystem::path& desti
     const std::uint64_t limit = toFile ? fileLimit : memoryLimit;
     const std::uint64_t deadline = ms == 0 ? 0 : platform::milliseconds() + ms;
     // Declared before the file, so the file is closed first on every exit.
-    platform::HttpRequest request = platform::httpGet(u"/zolta/" + name, deadline);
+    platform::HttpRequest request = platform::httpGet(u"/zolta/" + name, deadline, cancel);
     require(platform::httpStatus(*request) == 200,
             "The release server did not return the requested file.");
     const std::uint32_t length = platform::httpLength(*request);

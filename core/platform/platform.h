@@ -1,6 +1,7 @@
 // The core's platform seam: the few calls that differ between Windows and Linux.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -29,10 +30,13 @@ struct HttpClose {
 using HttpRequest = std::unique_ptr<Http, HttpClose>;
 
 // Sends GET path to the release host and receives the response headers. Every wait of the
-// request, its reads included, ends by deadline (on the milliseconds clock; 0: none). Throws
-// "Cannot initialize secure download" or "Secure download failed. Check your connection and try
-// again.".
-HttpRequest httpGet(const std::u16string& path, std::uint64_t deadline);
+// request, its reads included, ends by deadline (on the milliseconds clock; 0: none). A *cancel
+// (may be null) that becomes set while the headers are awaited ends the wait with "Download
+// cancelled. Your existing installation is unchanged."; one already set when the call begins
+// does not, so the response is still tested. Otherwise throws "Cannot initialize secure
+// download" or "Secure download failed. Check your connection and try again.".
+HttpRequest httpGet(const std::u16string& path, std::uint64_t deadline,
+                    const std::atomic<bool>* cancel);
 
 // The response's status code; 0 when it cannot be read.
 std::uint32_t httpStatus(Http& http);

@@ -7,6 +7,7 @@ appended to ROOT/requests.jsonl as {"path": ..., "headers": {...}}.
 Misbehaviour is chosen at run time through ROOT/faults.json, read afresh for every connection:
 
   {"tls": "unknown-ca" | "wrong-host",          certificate for the next handshakes
+   "handshake": SECONDS,                        a pause before each handshake
    "NAME": "MODE" or {"mode": "MODE", ...}}     what a request for /zolta/NAME gets
 
 Modes (options in brackets):
@@ -22,6 +23,8 @@ Modes (options in brackets):
   404        not found
   drop       the request is read, then the connection is reset without a response
   silent     the request is read, then nothing is sent for [seconds] (60)
+  slowheaders  the status line, then one header line every [delay] seconds (5) for [seconds]
+             (60), then an empty body
 Options for every mode: [chunked] true sends the body without a length, chunked; [size] serves that many zero bytes instead of a file (no file needed);
 [length] announces that Content-Length instead of the real one.
 """
@@ -82,6 +85,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def setup(self):
         super().setup()
+        time.sleep(float(faults(self.server.root).get("handshake", 0)))
         try:
             self.connection.do_handshake()
             self.shaken = True
@@ -112,6 +116,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if mode == "silent":
             time.sleep(float(fault.get("seconds", 60)))
             return
+        if mode == "slowheaders":
+            return self.slow_headers(float(fault.get("delay", 5)), float(fault.get("seconds", 60)))
         if mode in ("301", "302"):
             self.send_response(int(mode))
             self.send_header("Location", self.path + ".moved")
@@ -170,6 +176,22 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 time.sleep(float(fault.get("seconds", 60)))
             if mode in ("short", "close"):
                 self.close_cleanly()  # the body just ends early
+        except (OSError, ssl.SSLError):
+            pass
+
+    def slow_headers(self, delay, seconds):
+        # Every line is progress of a kind: only a bound on the whole head ends this.
+        end = time.monotonic() + seconds
+        try:
+            self.wfile.write(b"HTTP/1.1 200 OK\r\n")
+            self.wfile.flush()
+            while time.monotonic() + delay < end:
+                time.sleep(delay)
+                self.wfile.write(b"X-Slow: 1\r\n")
+                self.wfile.flush()
+            time.sleep(max(0.0, end - time.monotonic()))
+            self.wfile.write(b"Content-Length: 0\r\nConnection: close\r\n\r\n")
+            self.wfile.flush()
         except (OSError, ssl.SSLError):
             pass
 

@@ -1,11 +1,13 @@
 // fetch against the test release server (run through tests/net/netrun) and mb.
 #include "launcher_core.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -35,6 +37,16 @@ constexpr std::uint64_t fileLimit = 536870912;
 // The runner's Unix path is not absolute only to a Windows program, which here runs under Wine.
 bool wine() {
     return served().string() != std::getenv("ZOLTA_TEST_ROOT");
+}
+
+// Wine's WinHTTP receives the head inside WinHttpSendRequest, with the response wait set before
+// the request and applied to each receive rather than to the whole head as on Windows: a head
+// that dribbles in is bounded there only by the server, and a slow handshake is not taken off
+// the wait.
+bool wineHeadWait(const json& fault) {
+    const std::string text = fault.dump();
+    return wine() && (text.find("slowheaders") != std::string::npos ||
+                      text.find("handshake") != std::string::npos);
 }
 
 void put(const std::string& name, const std::string& bytes) {
@@ -180,14 +192,42 @@ TEST_F(Download, StalledBodyIsInterrupted) {
     EXPECT_EQ(fs::file_size(folder / "partial"), 65536u); // the partial file stays
 }
 
-TEST_F(Download, UnansweredRequestEndsAfterTheReceiveWait) {
-    // Connected, request sent, no answer: 15 s without data end it, counted from the request.
-    faults({{"file", {{"mode", "silent"}, {"seconds", 40}}}});
+TEST_F(Download, ResponseHeadMustArriveWithinTheReceiveWait) {
+    // Connected, request sent: the whole head must come within 15 s, counted from the request,
+    // however it dribbles in.
+    const json cases[] = {
+        {{"mode", "silent"}, {"seconds", 40}},
+        {{"mode", "slowheaders"}, {"delay", 4}, {"seconds", 40}},
+    };
+    for (const json& fault : cases) {
+        if (wineHeadWait(fault)) continue;
+        faults({{"file", fault}});
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(failure([] { fetch(u"file", {}, nullptr, {}); }), insecure) << fault;
+        const auto waited = std::chrono::steady_clock::now() - start;
+        EXPECT_GT(waited, std::chrono::seconds(14)) << fault;
+        EXPECT_LT(waited, std::chrono::seconds(20)) << fault;
+    }
+}
+
+TEST_F(Download, CancelEndsTheWaitForTheResponseHead) {
+    faults({{"file", {{"mode", "silent"}, {"seconds", 30}}}});
+    std::atomic<bool> cancel{false};
+    std::thread closing([&] {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        cancel.exchange(true);
+    });
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(failure([] { fetch(u"file", {}, nullptr, {}); }), insecure);
+    const std::string what = failure([&] { fetch(u"file", {}, &cancel, {}); });
     const auto waited = std::chrono::steady_clock::now() - start;
-    EXPECT_GT(waited, std::chrono::seconds(14));
-    EXPECT_LT(waited, std::chrono::seconds(20));
+    closing.join();
+#ifdef _WIN32 // WinHTTP's blocking wait cannot watch the flag: the receive wait ends it
+    EXPECT_TRUE(what == insecure || what == cancelled) << what;
+    EXPECT_LT(waited, std::chrono::seconds(17));
+#else
+    EXPECT_EQ(what, cancelled);
+    EXPECT_LT(waited, std::chrono::seconds(3));
+#endif
 }
 
 TEST_F(Download, TimeLimitBoundsTheWholeTransfer) {
@@ -200,9 +240,13 @@ TEST_F(Download, TimeLimitBoundsTheWholeTransfer) {
         {{{"file", {{"mode", "trickle"}, {"chunk", 1}, {"delay", 1.5}}}}, interrupted},
         {{{"file", {{"mode", "stall"}, {"send", 100}, {"seconds", 30}}}}, interrupted},
         {{{"file", {{"mode", "silent"}, {"seconds", 30}}}}, insecure},
+        {{{"file", {{"mode", "slowheaders"}, {"delay", 1}, {"seconds", 30}}}}, insecure},
+        // The time the handshake took is no longer there for the response.
+        {{{"handshake", 3}, {"file", {{"mode", "silent"}, {"seconds", 30}}}}, insecure},
         {{{"file", {{"mode", "trickle"}, {"chunk", 100}, {"delay", 0.1}}}}, "no failure"},
     };
     for (const Case& c : cases) {
+        if (wineHeadWait(c.fault)) continue;
         faults(c.fault);
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(failure([] { fetch(u"file", {}, nullptr, {}, 5000); }), c.message) << c.fault;

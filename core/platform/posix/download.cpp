@@ -20,6 +20,7 @@ constexpr const char* initFailed = "Cannot initialize secure download";
 constexpr const char* connectFailed =
     "Secure download failed. Check your connection and try again.";
 constexpr const char* readFailed = "Download interrupted. Please try again.";
+constexpr const char* cancelled = "Download cancelled. Your existing installation is unchanged.";
 // WinHTTP's waits, in ms: name resolution, connect, then each wait for data once connected.
 constexpr std::uint64_t resolveTimeout = 10000;
 constexpr std::uint64_t connectTimeout = 10000;
@@ -40,7 +41,6 @@ struct Http {
     std::string parked; // body bytes received and not yet read
     std::size_t taken = 0;
     std::uint64_t started = 0;  // when the transfer began
-    std::uint64_t heard = 0;    // when the last header line arrived
     std::uint64_t deadline = 0; // the caller's bound on every wait; 0: none
 };
 
@@ -48,7 +48,6 @@ namespace {
 
 std::size_t onHeader(char* data, std::size_t, std::size_t size, void* user) {
     auto& http = *static_cast<Http*>(user);
-    http.heard = milliseconds();
     const bool blank =
         (size == 2 && data[0] == '\r' && data[1] == '\n') || (size == 1 && data[0] == '\n');
     if (blank) {
@@ -89,7 +88,8 @@ template <typename Until, typename Ready> bool drive(Http& http, Until until, Re
         const std::uint64_t deadline = until();
         const std::uint64_t now = milliseconds();
         if (now >= deadline) return false;
-        const auto wait = static_cast<int>(std::min<std::uint64_t>(deadline - now, 1000));
+        // Short slices: a cancel flag set meanwhile is seen soon.
+        const auto wait = static_cast<int>(std::min<std::uint64_t>(deadline - now, 250));
         curl_multi_poll(http.multi, nullptr, 0, wait, nullptr);
     }
 }
@@ -99,7 +99,8 @@ std::uint64_t bounded(const Http& http, std::uint64_t end) {
 }
 
 // When the wait for the response headers ends, phase by phase: resolution, then connect, then
-// 15 s without progress once connected (handshake done, request sent, a header line heard).
+// 15 s for the handshake and again once the request is sent. The whole head must arrive in that
+// last wait: a header line now and then does not extend it.
 std::uint64_t headerWait(const Http& http) {
     curl_off_t resolved = 0, connected = 0, sent = 0;
     curl_easy_getinfo(http.easy, CURLINFO_NAMELOOKUP_TIME_T, &resolved);
@@ -110,7 +111,7 @@ std::uint64_t headerWait(const Http& http) {
     };
     std::uint64_t end = http.started + resolveTimeout;
     if (connected > 0)
-        end = std::max({at(connected), at(sent), http.heard}) + receiveTimeout;
+        end = std::max(at(connected), at(sent)) + receiveTimeout;
     else if (resolved > 0)
         end = at(resolved) + connectTimeout;
     return bounded(http, end);
@@ -139,7 +140,8 @@ void httpClose(Http* http) noexcept {
     delete http;
 }
 
-HttpRequest httpGet(const std::u16string& path, std::uint64_t deadline) {
+HttpRequest httpGet(const std::u16string& path, std::uint64_t deadline,
+                    const std::atomic<bool>* cancel) {
     static const CURLcode global = curl_global_init(CURL_GLOBAL_DEFAULT);
     require(global == CURLE_OK, initFailed);
     HttpRequest http(new Http);
@@ -174,8 +176,13 @@ HttpRequest httpGet(const std::u16string& path, std::uint64_t deadline) {
 
     http->deadline = deadline;
     http->started = milliseconds();
+    // A flag set while the head is awaited (the window closing) ends the wait; one already set
+    // still lets the response be tested.
+    const bool watch = cancel && !cancel->load();
+    const auto stopped = [&] { return watch && cancel->load(); };
     const bool inTime = drive(
-        *http, [&] { return headerWait(*http); }, [&] { return http->headersDone; });
+        *http, [&] { return headerWait(*http); }, [&] { return http->headersDone || stopped(); });
+    require(http->headersDone || !stopped(), cancelled);
     // Once the headers are complete, what goes wrong belongs to the body and its reads.
     require(inTime && http->headersDone, connectFailed);
     return http;

@@ -14,6 +14,12 @@ namespace {
 
 constexpr const char* initFailed = "Cannot initialize secure download";
 constexpr const char* readFailed = "Download interrupted. Please try again.";
+constexpr const char* connectFailed =
+    "Secure download failed. Check your connection and try again.";
+constexpr const char* cancelled = "Download cancelled. Your existing installation is unchanged.";
+constexpr DWORD resolveTimeout = 10000;
+constexpr DWORD connectTimeout = 10000;
+constexpr DWORD sendTimeout = 15000;
 constexpr DWORD receiveTimeout = 15000;
 
 } // namespace
@@ -49,16 +55,19 @@ void httpClose(Http* http) noexcept {
     delete http;
 }
 
-HttpRequest httpGet(const std::u16string& path, std::uint64_t deadline) {
+// WinHTTP's blocking calls cannot watch the cancel flag: it is looked at between them only.
+HttpRequest httpGet(const std::u16string& path, std::uint64_t deadline,
+                    const std::atomic<bool>* cancel) {
     HttpRequest http(new Http);
     http->deadline = deadline;
+    const bool watch = cancel && !cancel->load();
     http->session = WinHttpOpen(L"OrbelLauncher/0.2.0", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
                                 WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
     require(http->session != nullptr, initFailed);
     // Not examined: without them the platform's own time-outs apply.
-    WinHttpSetTimeouts(http->session, static_cast<int>(bounded(*http, 10000)),
-                       static_cast<int>(bounded(*http, 10000)),
-                       static_cast<int>(bounded(*http, 15000)),
+    WinHttpSetTimeouts(http->session, static_cast<int>(bounded(*http, resolveTimeout)),
+                       static_cast<int>(bounded(*http, connectTimeout)),
+                       static_cast<int>(bounded(*http, sendTimeout)),
                        static_cast<int>(bounded(*http, receiveTimeout)));
     http->connection =
         WinHttpConnect(http->session, L"" RELEASE_HOST, INTERNET_DEFAULT_HTTPS_PORT, 0);
@@ -69,16 +78,23 @@ HttpRequest httpGet(const std::u16string& path, std::uint64_t deadline) {
     require(http->request != nullptr, initFailed);
     DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     WinHttpSetOption(http->request, WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never);
-    // The wait for the response headers has a limit of its own, 90 s by default and none in
-    // Wine: a server that takes the request and never answers gets the receive wait.
-    DWORD response = bounded(*http, receiveTimeout);
-    WinHttpSetOption(http->request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response,
-                     sizeof response);
-    const bool answered =
-        WinHttpSendRequest(http->request, L"Cache-Control: no-cache\r\n", static_cast<DWORD>(-1),
-                           WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
-        WinHttpReceiveResponse(http->request, nullptr);
-    require(answered, "Secure download failed. Check your connection and try again.");
+    // The wait for the whole head has a limit of its own, 90 s by default and none in Wine: it
+    // gets the receive wait, within what is left of the deadline once the request is sent. Wine
+    // receives the head inside WinHttpSendRequest, on the value set before it, and applies it to
+    // each receive; Windows receives it in WinHttpReceiveResponse, on the value set after.
+    const auto responseWait = [&] {
+        DWORD wait = bounded(*http, receiveTimeout);
+        WinHttpSetOption(http->request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &wait,
+                         sizeof wait);
+    };
+    responseWait();
+    require(WinHttpSendRequest(http->request, L"Cache-Control: no-cache\r\n",
+                               static_cast<DWORD>(-1), WINHTTP_NO_REQUEST_DATA, 0, 0, 0),
+            connectFailed);
+    require(!(watch && cancel->load()), cancelled);
+    require(deadline == 0 || milliseconds() < deadline, connectFailed);
+    responseWait();
+    require(WinHttpReceiveResponse(http->request, nullptr), connectFailed);
     return http;
 }
 
