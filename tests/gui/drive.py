@@ -161,10 +161,23 @@ class Launcher:
             (work / folder).mkdir(mode=0o700, parents=True, exist_ok=True)
             self.env[key] = str(work / folder)
         self.data = work / "data" / "Orbel Launcher"
+        self.xclose = None  # the tool that closes a window as its close button does
 
     def start(self, log):
         return subprocess.Popen([str(self.exe)], env=self.env, stdout=subprocess.DEVNULL,
                                 stderr=open(self.work / log, "w"))
+
+    @staticmethod
+    def stop(process):
+        """Ends a launcher that a failed case left running."""
+        if process.poll() is None:
+            process.kill()
+        process.wait()
+
+    def close(self, process, main):
+        """Closes the idle launcher's window as a user would; it must end with exit code 0."""
+        self.display.run(self.xclose, main)
+        check(process.wait(timeout=30) == 0, "the launcher closes with exit code 0")
 
     def window(self, process):
         def visible():
@@ -241,9 +254,7 @@ def install_case(display, launcher):
         display.run(xclose, main)
         check(first.wait(timeout=30) == 0, "closing when idle ends the launcher with exit code 0")
     finally:
-        if first.poll() is None:
-            first.kill()
-            first.wait()
+        launcher.stop(first)
 
 
 def unknown_case(display, launcher, exe):
@@ -280,12 +291,9 @@ def unknown_case(display, launcher, exe):
               "the managed copy becomes the game in use")
         check((linked / "assets" / "runtime" / "scene.bin").read_bytes() == b"linked",
               "the linked game is left as it was")
-        display.run(launcher.xclose, main)
-        check(process.wait(timeout=30) == 0, "the launcher closes with exit code 0")
+        launcher.close(process, main)
     finally:
-        if process.poll() is None:
-            process.kill()
-            process.wait()
+        launcher.stop(process)
 
 
 def cancel_case(display, launcher):
@@ -320,12 +328,9 @@ def cancel_case(display, launcher):
         staging = [p for p in launcher.data.iterdir() if p.name.startswith("staging-")]
         check(not (games / "OrbelZolta-Windows").exists() and not staging,
               "nothing is installed and no staging folder is left")
-        display.run(launcher.xclose, main)
-        check(process.wait(timeout=30) == 0, "the launcher closes with exit code 0")
+        launcher.close(process, main)
     finally:
-        if process.poll() is None:
-            process.kill()
-            process.wait()
+        launcher.stop(process)
 
 
 def navigation_case(display, launcher):
@@ -356,9 +361,7 @@ def navigation_case(display, launcher):
         process.terminate()
         process.wait(timeout=15)
     finally:
-        if process.poll() is None:
-            process.kill()
-            process.wait()
+        launcher.stop(process)
 
 
 def test(args):
@@ -418,9 +421,7 @@ def demo(args):
         process.terminate()
         return 0
     finally:
-        if process.poll() is None:
-            process.kill()
-        process.wait()
+        launcher.stop(process)
         display.close()
 
 
