@@ -28,10 +28,13 @@ struct Staging {
 // One launcher runs per data folder, so a staging folder that is not this run's was left by an
 // install that was killed: it may hold a whole archive and its unpacked copy.
 void sweep(const fs::path& support) {
+    // Compared in the platform's own encoding: any other name in the folder, whatever its
+    // characters, is skipped without a conversion that could fail.
+    static const fs::path::string_type prefix = fs::path("staging-").native();
     std::error_code ec;
     for (fs::directory_iterator it(support, ec), end; !ec && it != end; it.increment(ec)) {
         std::error_code ignored;
-        if (it->path().filename().string().starts_with("staging-") && it->is_directory(ignored) &&
+        if (it->path().filename().native().starts_with(prefix) && it->is_directory(ignored) &&
             !it->is_symlink(ignored))
             platform::removeTree(it->path(), ignored);
     }
