@@ -22,6 +22,7 @@ screenshots, which are kept in the work folder. Buttons are found by their fill 
 """
 
 import argparse
+import fcntl
 import hashlib
 import json
 import os
@@ -85,25 +86,49 @@ class Display:
     """Xvfb, or the user's display, with the tools that act on it."""
 
     def __init__(self, work, own):
-        self.work, self.server = work, None
+        self.work, self.server, self.claim = work, None, None
         self.env = dict(os.environ)
         if own:
+            number = self.start()
+            self.env["DISPLAY"] = f":{number}"
+            self.env.pop("WAYLAND_DISPLAY", None)
+
+    def start(self):
+        """Starts Xvfb on a display number of its own; returns the number once it serves.
+
+        Each test runs in a PID namespace of its own, where Xvfb's lock files cannot tell another
+        test's server from a stale one, so two tests could be handed one number. A kernel lock on
+        a file of each number, which every namespace sees, keeps them apart."""
+        for number in range(100, 400):
+            claim = open(f"/tmp/.orbel-display-{number}.lock", "w")
+            try:
+                fcntl.flock(claim, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            except BlockingIOError:
+                claim.close()
+                continue
+            if Path(f"/tmp/.X{number}-lock").exists():  # a server of somebody else's
+                claim.close()
+                continue
             read, write = os.pipe()
-            self.server = subprocess.Popen(
-                ["Xvfb", "-displayfd", str(write), "-screen", "0", "1600x1000x24",
+            server = subprocess.Popen(
+                ["Xvfb", f":{number}", "-displayfd", str(write), "-screen", "0", "1600x1000x24",
                  "-nolisten", "tcp"], pass_fds=[write], stderr=subprocess.DEVNULL)
             os.close(write)
             with os.fdopen(read) as f:
-                number = f.readline().strip()
-            if not number:
-                raise Failure("Xvfb did not start")
-            self.env["DISPLAY"] = ":" + number
-            self.env.pop("WAYLAND_DISPLAY", None)
+                ready = f.readline().strip()
+            if ready == str(number):
+                self.server, self.claim = server, claim
+                return number
+            server.wait()
+            claim.close()
+        raise Failure("Xvfb did not start")
 
     def close(self):
         if self.server:
             self.server.terminate()
             self.server.wait()
+        if self.claim:
+            self.claim.close()
 
     def run(self, *args, check=True, timeout=10):
         result = subprocess.run(args, env=self.env, capture_output=True, text=True,
