@@ -9,10 +9,20 @@
   let checkAsked = false; // Refresh was pressed; cleared by the next state
   let pending = []; // notices held until the state that follows them is known
   let flushTimer = 0;
+  let announced = ""; // the stage and message last told to assistive technology
+  let parked = false; // focus waits on the progress for a control to take it
 
   // The launcher's notice after a release check; it would contradict an "Update available".
   const checkedNotice = "Library checked. Release information is up to date.";
   const cancelledText = "Download cancelled. Your existing installation is unchanged.";
+  // The launcher's notices that inform or refuse; every other notice reports a failure.
+  const informing = new Set([
+    checkedNotice,
+    "Please wait for the current operation to finish.",
+    "Choose Install to add Zolta to your library.",
+    "No game installed yet. Choose Install or Locate game.",
+    "Cancel the download or let installation finish before closing.",
+  ]);
 
   const stageNames = {
     idle: "Ready",
@@ -127,9 +137,12 @@
         ? Math.max(0, Math.min(100, state.progress))
         : 0;
     // Without an announced length there is no percentage: the bar only shows activity.
-    $("track").dataset.indeterminate = downloading && !known ? "yes" : "no";
+    const track = $("track");
+    track.dataset.indeterminate = downloading && !known ? "yes" : "no";
     const shown = stage === "complete" ? 100 : active ? percent : 0;
     $("fill").style.width = `${shown}%`;
+    if (downloading && !known) track.removeAttribute("aria-valuenow");
+    else track.setAttribute("aria-valuenow", String(shown));
 
     let figures = "";
     const received = text(state.received, "");
@@ -142,6 +155,28 @@
       figures = `${percent.toFixed(0)}%`;
     }
     setText("figures", figures);
+    if (figures) track.setAttribute("aria-valuetext", figures);
+    else track.removeAttribute("aria-valuetext");
+    announceStage(stage, message);
+  }
+
+  // Tells assistive technology; each text is a new line, so that a repeat is told again.
+  function announce(message, urgent) {
+    const region = $(urgent ? "alerted" : "said");
+    const line = document.createElement("p");
+    line.textContent = message;
+    region.append(line);
+    while (region.children.length > 3) region.firstElementChild.remove();
+  }
+
+  function announceStage(stage, message) {
+    const now = `${stage}\n${message}`;
+    if (now === announced) return;
+    const first = announced === "";
+    announced = now;
+    if (first && stage === "idle") return;
+    if (stage === "error") announce(message || stageNames.error, true);
+    else announce([stageNames[stage], message].filter(Boolean).join(". "), false);
   }
 
   function renderActions() {
@@ -191,13 +226,26 @@
     $("activityEmpty").hidden = entries.length > 0;
   }
 
+  // A focused button that is disabled or hidden would drop focus to the document: it moves to
+  // the working area instead, and on to Cancel, Play or Install once one of them can take it.
+  function keepFocus(before) {
+    const progress = $("progress");
+    const lost = before instanceof HTMLButtonElement && (before.disabled || before.hidden);
+    if (!lost && !(parked && document.activeElement === progress)) return;
+    const next = ["cancel", "primary", "install"].map($).find((b) => !b.hidden && !b.disabled);
+    parked = !next;
+    (next || progress).focus();
+  }
+
   function render() {
+    const before = document.activeElement;
     document.body.dataset.loaded = "yes";
     renderServer();
     renderVersions();
     renderProgress();
     renderActions();
     renderActivity();
+    keepFocus(before);
   }
 
   // A notice that the state on screen already answers, or contradicts, is not shown.
@@ -209,9 +257,21 @@
   }
 
   function toast(message) {
+    const failed = !informing.has(message);
     const item = document.createElement("div");
     item.className = "toast";
-    item.textContent = message;
+    item.dataset.kind = failed ? "error" : "info";
+    if (failed) {
+      const kind = document.createElement("strong");
+      kind.className = "kind";
+      kind.textContent = "Error";
+      item.append(kind);
+    }
+    const body = document.createElement("span");
+    body.className = "text";
+    body.textContent = message;
+    item.append(body);
+    announce(message, failed);
     const box = $("toasts");
     box.append(item);
     while (box.children.length > 3) box.firstElementChild.remove();

@@ -5,9 +5,13 @@
 
 A stub of the web view's message channel stands in for the launcher: each case delivers state
 documents and notices as the launcher would, then checks what a player sees (texts, stage, bar),
-that every visible button can be reached with the mouse and nothing spills out of its box, and
-which action each visible button sends when it is clicked. A screenshot of each case is kept in
-the shots folder. The browser is driven over the DevTools protocol on a pipe; stdlib only.
+that the main action and the progress are on screen without scrolling, that every visible button
+can be reached with the mouse, that nothing overlaps or spills out of its box, that colours keep
+WCAG AA contrast, which action each visible button sends when it is clicked, and what assistive
+technology is given (the progress bar and its value, the live regions, the heading, where focus
+goes). The cases run at the window's sizes and at the page sizes that display scaling makes of
+them. A screenshot of each case is kept in the shots folder. The browser is driven over the
+DevTools protocol on a pipe; stdlib only.
 """
 
 import argparse
@@ -28,6 +32,7 @@ from pathlib import Path
 CHECKED = "Library checked. Release information is up to date."
 CANCELLED = "Download cancelled. Your existing installation is unchanged."
 TIMED_OUT = "The release server stopped sending data."
+UNCHECKED = "Couldn’t check the latest release. Your installed game is still available."
 
 # The page's channel to the launcher, as the web view provides it, before the page's scripts run.
 STUB = """
@@ -54,19 +59,47 @@ VIEW = """
     const r = e.getBoundingClientRect();
     return r.width > 0 && r.height > 0 && getComputedStyle(e).visibility !== "hidden";
   };
+  // A control off screen is reached by scrolling it into view, as a player would; the scroll
+  // positions are put back afterwards.
+  const scrolled = [];
+  const reach = (e) => {
+    for (let a = e.parentElement; a; a = a.parentElement)
+      scrolled.push([a, a.scrollTop, a.scrollLeft]);
+    scrolled.push([document.scrollingElement, scrollY, scrollX]);
+    e.scrollIntoView({ block: "nearest", inline: "nearest" });
+    const r = e.getBoundingClientRect();
+    return { r, hit: document.elementFromPoint(r.left + r.width / 2, r.top + r.height / 2) };
+  };
+  const inside = (r) => r.left >= -1 && r.top >= -1 && r.right <= innerWidth + 1 &&
+    r.bottom <= innerHeight + 1;
+  // The main actions and the progress must be on screen and uncovered without any scrolling.
+  const main = [];
+  for (const e of document.querySelectorAll("#primary, #install, #cancel, #progress")) {
+    if (!visible(e)) continue;
+    const r = e.getBoundingClientRect();
+    const hit = document.elementFromPoint(r.left + r.width / 2, r.top + r.height / 2);
+    if (!inside(r)) main.push(`${e.id} is off screen`);
+    else if (!hit || !e.contains(hit)) main.push(`${e.id} is covered`);
+  }
   const controls = [...document.querySelectorAll("button"), document.querySelector(".switch")]
     .filter(visible).map((e) => {
-      const r = e.getBoundingClientRect();
-      const x = r.left + r.width / 2, y = r.top + r.height / 2;
-      const hit = document.elementFromPoint(x, y);
+      const { r, hit } = reach(e);
       const button = e.matches("button");
       return { label: button ? e.textContent.trim() : "switch",
+               select: button ? `#${e.id}` : ".switch",
                enabled: !(button ? e : e.querySelector("input")).disabled,
-               x, y, reachable: !!hit && e.contains(hit) };
+               x: r.left + r.width / 2, y: r.top + r.height / 2,
+               reachable: !!hit && e.contains(hit) };
     });
+  for (const [e, top, left] of scrolled.reverse()) {
+    e.scrollTop = top;
+    e.scrollLeft = left;
+  }
   // Every element with its own text or a control must lie inside its panel and the window.
   const spills = [];
-  const view = { left: 0, top: 0, right: innerWidth, bottom: innerHeight };
+  // The page may scroll down, never sideways.
+  const page = document.scrollingElement;
+  const view = { left: 0, top: -scrollY, right: innerWidth, bottom: page.scrollHeight - scrollY };
   for (const e of document.querySelectorAll("body *")) {
     if (!visible(e) || e.closest("svg")) continue;
     const own = [...e.childNodes].some((n) => n.nodeType === 3 && n.textContent.trim());
@@ -74,31 +107,74 @@ VIEW = """
     const r = e.getBoundingClientRect();
     const box = e.parentElement.closest(".card, .panel, .bar, .toast, .progress");
     // Inside a scrolling box the text may run below the fold, never beside it.
-    const scrolls = !!e.parentElement.closest(".grow, .message, .toast");
+    const scrolls = !!e.parentElement.closest(".grow, .message, .toast, aside");
     for (const b of [view, box && box.getBoundingClientRect()]) {
       if (b && (r.left < b.left - 1 || r.right > b.right + 1 ||
                 (!scrolls && (r.top < b.top - 1 || r.bottom > b.bottom + 1))))
         spills.push(`${e.id || e.className || e.tagName}: ${e.textContent.slice(0, 40)}`);
     }
   }
-  const toasts = [...document.querySelectorAll(".toast")];
+  // No two of the page's pieces may meet: controls, figures, texts and notices.
+  const pieces = [...document.querySelectorAll("button, .switch, .versions > div, .progress, " +
+                                               ".path, h1, h2, .toast, .brand, .server, " +
+                                               ".activity li, .empty")].filter(visible);
   const overlaps = [];
-  for (const t of toasts) {
-    const a = t.getBoundingClientRect();
-    for (const c of document.querySelectorAll("button, .switch, dl, .progress, .path, h2")) {
-      const b = c.getBoundingClientRect();
-      const meet = a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
-      if (visible(c) && meet)
-        overlaps.push(c.id || c.className);
+  pieces.forEach((x, i) => pieces.slice(i + 1).forEach((y) => {
+    if (x.contains(y) || y.contains(x)) return;
+    const a = x.getBoundingClientRect(), b = y.getBoundingClientRect();
+    if (a.left < b.right - 1 && b.left < a.right - 1 && a.top < b.bottom - 1 && b.top < a.bottom - 1)
+      overlaps.push(`${x.id || x.className || x.tagName} and ${y.id || y.className || y.tagName}`);
+  }));
+  // WCAG AA: text 4.5:1 on what lies behind it, the edge of each enabled control 3:1.
+  const rgba = (c) => { const n = c.match(/[\d.]+/g).map(Number); return n.length > 3 ? n : [...n, 1]; };
+  const over = (top, under) => top.slice(0, 3).map((v, i) => v * top[3] + under[i] * (1 - top[3]));
+  const behind = (e) => {
+    const layers = [];
+    for (let a = e; a; a = a.parentElement) {
+      const c = rgba(getComputedStyle(a).backgroundColor);
+      if (c[3] > 0) layers.push(c);
+      if (c[3] === 1) break;
     }
+    return layers.reverse().reduce((under, c) => over(c, under), [0, 0, 0]);
+  };
+  const light = (c) => c.map((v) => { v /= 255; return v <= 0.03928 ? v / 12.92 : ((v + 0.055) / 1.055) ** 2.4; })
+    .reduce((s, v, i) => s + v * [0.2126, 0.7152, 0.0722][i], 0);
+  const ratio = (a, b) => { const [x, y] = [light(a), light(b)].sort((p, q) => q - p); return (x + 0.05) / (y + 0.05); };
+  const contrast = [];
+  const disabled = (e) => !!e.closest("button:disabled, label:has(input:disabled)");
+  for (const e of document.querySelectorAll("body *")) {
+    if (!visible(e) || e.closest("svg, .art") || disabled(e)) continue;
+    if (![...e.childNodes].some((n) => n.nodeType === 3 && n.textContent.trim())) continue;
+    const style = getComputedStyle(e);
+    const back = behind(e);
+    const r = ratio(over(rgba(style.color), back), back);
+    if (r < 4.5) contrast.push(`text of ${e.id || e.className || e.tagName} ${r.toFixed(2)}:1`);
   }
+  for (const e of document.querySelectorAll("button, .knob")) {
+    if (!visible(e) || disabled(e)) continue;
+    const style = getComputedStyle(e);
+    const around = behind(e.parentElement);
+    const fill = over(rgba(style.backgroundColor), around);
+    const edge = parseFloat(style.borderTopWidth) > 0 ? over(rgba(style.borderTopColor), fill) : fill;
+    const r = Math.max(ratio(edge, around), ratio(fill, around));
+    if (r < 3) contrast.push(`edge of ${e.id || e.className} ${r.toFixed(2)}:1`);
+  }
+  const toasts = [...document.querySelectorAll(".toast")];
+  const live = (kind) => [...document.querySelectorAll(`[aria-live="${kind}"]`)]
+    .map((e) => e.textContent).join(" | ");
   return {
-    texts, controls, spills, overlaps,
+    texts, controls, main, spills, overlaps, contrast,
     loaded: document.body.dataset.loaded === "yes",
     stage: $("progress").dataset.stage,
     indeterminate: document.querySelector(".track").dataset.indeterminate === "yes",
     fill: $("fill").style.width,
-    toasts: toasts.map((t) => t.textContent),
+    toasts: toasts.map((t) => (t.querySelector(".text") || t).textContent),
+    errors: toasts.filter((t) => t.dataset.kind === "error")
+      .map((t) => (t.querySelector(".text") || t).textContent),
+    polite: live("polite"),
+    assertive: live("assertive"),
+    focus: document.activeElement === document.body ? "body" : document.activeElement.id,
+    focusInCard: !!document.activeElement.closest(".card"),
     page: document.body.innerText,
     background: getComputedStyle(document.body).backgroundColor,
     wide: document.documentElement.scrollWidth > innerWidth,
@@ -174,6 +250,7 @@ class Browser:
         self.session = self.call("Target.attachToTarget", session=False, targetId=target,
                                  flatten=True)["sessionId"]
         self.call("Page.enable")
+        self.call("Accessibility.enable")
         self.call("Page.addScriptToEvaluateOnNewDocument", source=STUB)
         self.call("Emulation.setDeviceMetricsOverride", width=width, height=height,
                   deviceScaleFactor=1, mobile=False)
@@ -282,17 +359,18 @@ CASES = {
     "downloading": [
         state(**DOWNLOADING),
         see(stageName="Downloading", statusLine="Downloading Orbel Zolta",
-            figures="43% · 1.3 / 3.0 MB", indeterminate=False, fill="42.5%",
-            actions={"Cancel": "cancel", **BUSY})],
+            figures="43% · 1.3 / 3.0 MB", indeterminate=False, fill="42.5%", progress=42.5,
+            said="Downloading", actions={"Cancel": "cancel", **BUSY})],
     "downloading-without-length": [
         state(**dict(DOWNLOADING, progress=0.0, received="1.5", total="")),
-        see(figures="1.5 MB received", indeterminate=True, absent=["0%"],
+        see(figures="1.5 MB received", indeterminate=True, absent=["0%"], progress=None,
             actions={"Cancel": "cancel", **BUSY})],
     "error-drops-stage-line": [
         state(stage="error", status="Verifying download",
               message="Checksum mismatch. Nothing was installed."),
         see(stageName="Error", stage="error", statusLine="", absent=["Verifying download"],
             message="Checksum mismatch. Nothing was installed.",
+            alerted="Checksum mismatch. Nothing was installed.",
             actions={"Install": "install", **IDLE})],
     "complete": [
         state(**dict(PLAYING, stage="complete", status="Ready to play",
@@ -347,7 +425,29 @@ CASES = {
     "notice-alone": [
         state(), notice("Please wait for the current operation to finish."),
         ("wait", 0.4),
-        see(toasts=["Please wait for the current operation to finish."])],
+        see(toasts=["Please wait for the current operation to finish."], errors=[],
+            said="Please wait for the current operation to finish.")],
+    "error-notice": [
+        state(**PLAYING), notice(UNCHECKED), ("wait", 0.4),
+        see(toasts=[UNCHECKED], errors=[UNCHECKED], alerted=UNCHECKED)],
+    # The focused button is disabled as the work starts: focus stays on the work, and moves to
+    # Cancel once there is one, and to Install once the work is over.
+    "focus-follows-work": [
+        state(),
+        click("Install"),
+        state(busy=True, stage="preparing", status="Preparing"),
+        see(focusInCard=True),
+        state(**DOWNLOADING),
+        see(focus="cancel"),
+        click("Cancel"),
+        see(focusInCard=True),
+        state(stage="error", message=TIMED_OUT),
+        see(focus="primary")],
+    "keyboard": [
+        state(**dict(PLAYING, installedVersion="0.9.0", updateAvailable=True)),
+        see(rings=True),
+        state(**DOWNLOADING),
+        see(rings=True)],
     "refresh": [
         state(),
         click("Refresh"),
@@ -357,6 +457,16 @@ CASES = {
         state(),
         see(actions={"Install": "install", **IDLE})],
 }
+
+
+# The page in CSS pixels: the window at its default and smallest size, at the display scales
+# players use (the smallest window at 150 % and 200 %, the default one at 200 %), and a large
+# monitor. The default size runs every case, the others those whose main action matters.
+SIZES = [("", 1440, 960), ("-small", 1060, 760), ("-530x380", 530, 380),
+         ("-707x507", 707, 507), ("-720x480", 720, 480), ("-960x640", 960, 640),
+         ("-2560x1440", 2560, 1440)]
+SIZED = ("not-installed", "update-available", "unknown-version", "downloading",
+         "downloading-without-length", "error-drops-stage-line", "long-texts")
 
 
 def deliver(browser, message):
@@ -371,8 +481,86 @@ def sent_since(browser, count):
     return browser.evaluate(f"window.sent.slice({count})")
 
 
+def locate(browser, select):
+    """The centre of a control, scrolled into view first as a player would scroll to it."""
+    return browser.evaluate(f"""(() => {{
+        const e = document.querySelector({json.dumps(select)});
+        e.scrollIntoView({{ block: "nearest", inline: "nearest" }});
+        const r = e.getBoundingClientRect();
+        return [r.left + r.width / 2, r.top + r.height / 2];
+    }})()""")
+
+
+def check_access(browser, expect, problems):
+    """What assistive technology is given: the tree Chromium builds for it."""
+    nodes = [n for n in browser.call("Accessibility.getFullAXTree")["nodes"]
+             if not n.get("ignored")]
+
+    def role(n):
+        return n.get("role", {}).get("value")
+
+    def prop(n, name):
+        return next((p["value"].get("value") for p in n.get("properties", [])
+                     if p["name"] == name), None)
+
+    bars = [n for n in nodes if role(n) == "progressbar"]
+    if len(bars) != 1:
+        problems.append(f"{len(bars)} progress bars in the accessibility tree, wanted 1")
+    elif "progress" in expect:
+        got = (bars[0].get("value") or {}).get("value")
+        if got != expect["progress"]:
+            problems.append(f"the progress bar's value is {got!r}, wanted {expect['progress']!r}")
+    for kind in ("polite", "assertive"):
+        if not any(prop(n, "live") == kind for n in nodes):
+            problems.append(f"no {kind} live region in the accessibility tree")
+    if not any(role(n) == "heading" and prop(n, "level") == 1 and n["name"]["value"]
+               for n in nodes):
+        problems.append("no page heading in the accessibility tree")
+
+
+def check_rings(browser, problems):
+    """Tab through the page: each control shows a focus ring that stands out from what lies
+    around it (3:1) and, set apart by a gap, is plainly not the control's own colour (2:1)."""
+    rings = """(() => {
+      const e = document.activeElement;
+      const ring = e.matches("input") ? e.nextElementSibling : e;
+      const s = getComputedStyle(ring);
+      const rgb = (c) => c.match(/[\\d.]+/g).slice(0, 3).map(Number);
+      const light = (c) => c.map((v) => { v /= 255; return v <= 0.03928 ? v / 12.92 :
+        ((v + 0.055) / 1.055) ** 2.4; }).reduce((t, v, i) => t + v * [0.2126, 0.7152, 0.0722][i], 0);
+      const ratio = (a, b) => { const [x, y] = [light(a), light(b)].sort((p, q) => q - p);
+        return (x + 0.05) / (y + 0.05); };
+      let back = null;
+      for (let a = ring.parentElement; a && !back; a = a.parentElement) {
+        const c = getComputedStyle(a).backgroundColor;
+        if (!c.endsWith(", 0)") && c !== "transparent") back = rgb(c);
+      }
+      const fill = s.backgroundColor.endsWith(", 0)") ? back : rgb(s.backgroundColor);
+      const line = rgb(s.outlineColor);
+      return { id: e.id || e.tagName, style: s.outlineStyle, width: parseFloat(s.outlineWidth),
+               gap: parseFloat(s.outlineOffset), around: ratio(line, back), own: ratio(line, fill) };
+    })()"""
+    seen = set()
+    for _ in range(20):
+        for kind in ("rawKeyDown", "keyUp"):
+            browser.call("Input.dispatchKeyEvent", type=kind, key="Tab", code="Tab",
+                         windowsVirtualKeyCode=9)
+        ring = browser.evaluate(rings)
+        if ring["id"] == "BODY":
+            continue
+        if ring["id"] in seen:
+            break
+        seen.add(ring["id"])
+        if (ring["style"] == "none" or ring["width"] < 2 or ring["around"] < 3
+                or ring["own"] < (2 if ring["gap"] >= 2 else 3)):
+            problems.append(f"the focus ring of {ring['id']} is hard to see: {ring}")
+    if not seen:
+        problems.append("Tab reaches no control")
+
+
 def check_view(browser, expect, actions, problems):
     view = browser.evaluate(VIEW)
+    check_access(browser, expect, problems)
     for key, wanted in expect.items():
         if key == "absent":
             for text in wanted:
@@ -382,12 +570,20 @@ def check_view(browser, expect, actions, problems):
             got = [m["action"] for m in browser.evaluate("window.sent") if m["action"] != "ready"]
             if got != wanted:
                 problems.append(f"sent {got}, wanted {wanted}")
-        else:
+        elif key in ("said", "alerted"):
+            region = view["polite" if key == "said" else "assertive"]
+            if wanted not in region:
+                problems.append(f"the {key} live region holds {region!r}, not {wanted!r}")
+        elif key == "rings":
+            check_rings(browser, problems)
+        elif key != "progress":
             got = view["texts"][key] if key in view["texts"] else view[key]
             if got != wanted:
                 problems.append(f"{key} is {got!r}, wanted {wanted!r}")
     problems += [f"spills out of its box: {s}" for s in view["spills"]]
-    problems += [f"a notice covers {o}" for o in view["overlaps"]]
+    problems += [f"overlap: {o}" for o in view["overlaps"]]
+    problems += [f"without scrolling, {m}" for m in view["main"]]
+    problems += [f"contrast below AA: {c}" for c in view["contrast"]]
     if view["wide"]:
         problems.append("the page is wider than the window")
     for c in view["controls"]:
@@ -409,7 +605,7 @@ def check_view(browser, expect, actions, problems):
                 problems.append(f"{label} is enabled")
             continue
         before = browser.evaluate("window.sent.length")
-        browser.click(c["x"], c["y"])
+        browser.click(*locate(browser, c["select"]))
         got = [m["action"] + (f":{str(m['enabled']).lower()}" if "enabled" in m else "")
                for m in sent_since(browser, before)]
         if got != [wanted]:
@@ -440,7 +636,7 @@ def run_case(browser, base, name, steps, shots):
             if not found:
                 problems.append(f"no {step[1]} to click")
             else:
-                browser.click(found[0]["x"], found[0]["y"])
+                browser.click(*locate(browser, found[0]["select"]))
         else:
             browser.evaluate("document.getAnimations().filter((a) => a.effect.getComputedTiming()"
                              ".endTime !== Infinity).forEach((a) => a.finish())")
@@ -465,15 +661,13 @@ def main():
         browser = Browser(args.chromium, profile)
         try:
             browser.open(1440, 960)
-            # The window's smallest size too, where the long texts have the least room.
-            sizes = [("", 1440, 960), ("-small", 1060, 760)]
-            for suffix, width, height in sizes:
+            for suffix, width, height in SIZES:
                 browser.call("Emulation.setDeviceMetricsOverride", width=width, height=height,
                              deviceScaleFactor=1, mobile=False)
                 for name, steps in CASES.items():
                     if args.only and args.only != name:
                         continue
-                    if suffix and name not in ("long-texts", "not-installed", "downloading"):
+                    if suffix and name not in SIZED:
                         continue
                     try:
                         problems = run_case(browser, base, name + suffix, copy.deepcopy(steps),
