@@ -11,6 +11,7 @@
       CASE "install": start, second start, Install with progress, close refused, complete, Play
       CASE "unknown": a linked game without a release marker, installed over by the latest
       CASE "cancel": Cancel during a stalled download without a length
+      CASE "scaled": Install in the smallest window with the text scaled 1.5 times
       CASE "navigation": the launcher with the probe page of probe/, which moves its own address
       without loading a new document; the launcher keeps it on its start address and answering
   drive.py demo --launcher EXE --work DIR                     (inside the network test runner)
@@ -358,6 +359,55 @@ def cancel_case(display, launcher):
         launcher.stop(process)
 
 
+def extent(display, colour):
+    """The box (left, top, right, bottom) of the pixels of exactly this colour, or None."""
+    data = subprocess.run(["import", "-window", "root", "-depth", "8", "ppm:-"],
+                          env=display.env, capture_output=True, timeout=20).stdout
+    header = re.match(rb"P6\s+(\d+)\s+(\d+)\s+255\s", data)
+    width, pixels = int(header.group(1)), data[header.end():]
+    found = [i // 3 for i in range(0, len(pixels), 3) if pixels[i:i + 3] == bytes(colour)]
+    if len(found) < 50:
+        return None
+    xs, ys = [i % width for i in found], [i // width for i in found]
+    return min(xs), min(ys), max(xs), max(ys)
+
+
+def scaled_case(display, launcher):
+    """The smallest window with the text scaled 1.5 times: WebKitGTK zooms the page by the
+    desktop's font scale, so it lays the page out in 707 by 507 CSS pixels. Install must be whole
+    on screen and work."""
+    launcher.env["GDK_DPI_SCALE"] = "1.5"
+    process = launcher.start("launcher.log")
+    try:
+        main = launcher.window(process)
+        display.run("xdotool", "windowsize", "--sync", main, "1060", "760")
+        until("the server online and the latest version",
+              lambda: (lambda t: "Servers online" in t and "1.0.0" in t)(display.text(main)), 30)
+        display.run("xdotool", "mousemove", "1300", "900")
+        geometry = display.run("xdotool", "getwindowgeometry", "--shell", main)
+        window = {k: int(v) for k, v in re.findall(r"(\w+)=(\d+)", geometry)}
+        check((window["WIDTH"], window["HEIGHT"]) == (1060, 760), "the window is 1060 by 760")
+        display.shot("scaled.png")
+        box = until("the Install button", lambda: extent(display, ACTION), 10)
+        left, top, right, bottom = box
+        check(bottom - top >= 60, f"the page is scaled: Install is {bottom - top + 1} px high")
+        check(left > window["X"] and top > window["Y"] and
+              right < window["X"] + window["WIDTH"] - 1 and
+              bottom < window["Y"] + window["HEIGHT"] - 1,
+              f"Install lies whole inside the window ({box})")
+        display.click((left + right) // 2, (top + bottom) // 2)
+        progress = re.compile(r"Downloading.*\d+% · [\d.]+ / [\d.]+ MB", re.S)
+        until("download progress", lambda: progress.search(display.text(main)), 30)
+        display.shot("scaled-progress.png")
+        until("the install to complete", lambda: "Ready to play" in display.text(main), 90)
+        display.shot("scaled-complete.png")
+        game = launcher.data / "Games" / "OrbelZolta-Windows" / "OrbelZolta.exe"
+        check(game.is_file(), "Install in the scaled small window installs the game")
+        launcher.close(process, main)
+    finally:
+        launcher.stop(process)
+
+
 def navigation_case(display, launcher):
     """The probe page moves its address without a new document; the launcher must bring it back
     to its start address, where it is answered again (as the same document or a new one)."""
@@ -405,6 +455,8 @@ def test(args):
             unknown_case(display, launcher, args.game)
         elif args.case == "cancel":
             cancel_case(display, launcher)
+        elif args.case == "scaled":
+            scaled_case(display, launcher)
         else:
             navigation_case(display, launcher)
     except Failure as failure:
@@ -461,7 +513,7 @@ def main():
     r.add_argument("--rate", type=float, default=0)
     r.add_argument("--stall", action="store_true")
     t = sub.add_parser("test")
-    t.add_argument("case", choices=["install", "unknown", "cancel", "navigation"])
+    t.add_argument("case", choices=["install", "unknown", "cancel", "navigation", "scaled"])
     t.add_argument("--launcher", required=True)
     t.add_argument("--xclose")
     t.add_argument("--work", required=True)
@@ -472,7 +524,8 @@ def main():
     args = parser.parse_args()
     if args.command == "test":
         # What each case needs beyond the launcher: xclose to close its window, the game to link.
-        needs = {"install": ["xclose"], "unknown": ["xclose", "game"], "cancel": ["xclose"]}
+        needs = {"install": ["xclose"], "unknown": ["xclose", "game"], "cancel": ["xclose"],
+                 "scaled": ["xclose"]}
         for name in needs.get(args.case, []):
             if getattr(args, name) is None:
                 t.error(f"the {args.case} case needs --{name}")
