@@ -15,10 +15,13 @@
   // The launcher's notice after a release check; it would contradict an "Update available".
   const checkedNotice = "Library checked. Release information is up to date.";
   const cancelledText = "Download cancelled. Your existing installation is unchanged.";
-  // The launcher's notices that inform or refuse; every other notice reports a failure.
+  // The launcher's notices that inform, refuse or confirm a cancel; every other notice reports a
+  // failure.
   const informing = new Set([
     checkedNotice,
+    cancelledText,
     "Please wait for the current operation to finish.",
+    "Close Zolta before installing its update.",
     "Choose Install to add Zolta to your library.",
     "No game installed yet. Choose Install or Locate game.",
     "Cancel the download or let installation finish before closing.",
