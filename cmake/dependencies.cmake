@@ -6,6 +6,13 @@ file(COPY ${NLOHMANN_JSON_DIR}/nlohmann DESTINATION ${deps_include})
 add_library(nlohmann_json INTERFACE)
 target_include_directories(nlohmann_json SYSTEM INTERFACE ${deps_include})
 
+if(WIN32)
+    # No Windows has zlib1.dll: the static library goes into the executable, whatever an earlier
+    # configure of this tree found.
+    set(ZLIB_USE_STATIC_LIBS ON)
+    unset(ZLIB_LIBRARY_RELEASE CACHE)
+    unset(ZLIB_LIBRARY_DEBUG CACHE)
+endif()
 find_package(ZLIB REQUIRED)
 
 if(NOT WIN32)

@@ -100,12 +100,14 @@ void extract(const std::filesystem::path& archive, const std::filesystem::path& 
         // total never exceeds the limit, so this comparison cannot wrap.
         require(entry.size <= maxTotal - total, "Archive exceeds the installation size limit");
         total += entry.size;
-        std::filesystem::path target = destination / std::filesystem::path(wide(entry.name));
+        // Below the staging folder an entry's path may pass Windows' MAX_PATH.
+        std::filesystem::path target =
+            platform::longPath(destination / std::filesystem::path(wide(entry.name)));
         if (entry.directory) {
-            std::filesystem::create_directories(target);
+            platform::makeFolders(target);
             continue;
         }
-        std::filesystem::create_directories(target.parent_path());
+        platform::makeFolders(target.parent_path());
         std::ofstream out(target, std::ios::binary | std::ios::trunc);
         require(!out.fail(), "Cannot create game file");
         require(zip::extract(open.reader, index, writeChunk, &out),

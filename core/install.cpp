@@ -33,9 +33,11 @@ void sweep(const fs::path& support) {
     static const fs::path::string_type prefix = fs::path("staging-").native();
     std::error_code ec;
     for (fs::directory_iterator it(support, ec), end; !ec && it != end; it.increment(ec)) {
+        if (!it->path().filename().native().starts_with(prefix)) continue;
+        // The entry itself: a link (a junction too) goes as a link, never followed.
         std::error_code ignored;
-        if (it->path().filename().native().starts_with(prefix) && it->is_directory(ignored) &&
-            !it->is_symlink(ignored))
+        fs::file_type type = platform::entryType(it->path(), ignored);
+        if (type == fs::file_type::directory || type == fs::file_type::symlink)
             platform::removeTree(it->path(), ignored);
     }
 }
@@ -67,19 +69,51 @@ fs::path recoveryOf(const fs::path& folder) {
     return recovery;
 }
 
+// What stands at path itself, a link not followed; an error other than a missing path throws.
+fs::file_type entry(const fs::path& path) {
+    std::error_code ec;
+    fs::file_type type = platform::entryType(path, ec);
+    if (ec) throw fs::filesystem_error("cannot read file status", path, ec);
+    return type;
+}
+
+// Removes a recovery copy that nothing needs any more. What cannot be removed (a file another
+// program holds, a link Wine cannot remove) moves aside under a staging name in the data folder,
+// which every later install's sweep tries again. False when it stays where it is.
+bool discard(const fs::path& recovery, const fs::path& support) {
+    std::error_code ec;
+    platform::removeTree(recovery, ec);
+    if (!ec && entry(recovery) == fs::file_type::not_found) return true;
+    // Apart from this run's own staging folder, which may be named in the same millisecond.
+    fs::path aside = support / stagingName();
+    aside += "-previous";
+    platform::moveFolder(recovery, aside, ec);
+    return !ec;
+}
+
 // Finishes what an interrupted activation left: with no game folder a complete recovery copy
 // goes back; beside a complete game the swap was done and only the copy's removal was cut
-// short. Whatever else stands beside a recovery copy is refused, moving nothing.
-void settle(const fs::path& folder) {
+// short. A recovery copy that is a link was never made by an activation and holds nothing: it
+// goes as a link, never followed. Whatever else stands beside a recovery copy is refused, moving
+// nothing. The game folder lies in support / "Games".
+void settle(const fs::path& folder, const fs::path& support) {
     const fs::path recovery = recoveryOf(folder);
-    if (!fs::exists(recovery)) return;
-    if (!fs::exists(folder)) {
-        if (validGame(recovery / "OrbelZolta.exe")) move(recovery, folder);
-    } else if (validGame(folder / "OrbelZolta.exe")) {
-        std::error_code ignored;
-        platform::removeTree(recovery, ignored);
+    const fs::file_type type = entry(recovery);
+    if (type == fs::file_type::not_found) return;
+    bool complete = false;
+    if (type == fs::file_type::symlink) {
+        complete = true;
+    } else if (!fs::exists(folder)) {
+        if (type == fs::file_type::directory && validGame(recovery / "OrbelZolta.exe"))
+            move(recovery, folder);
+    } else {
+        complete = validGame(folder / "OrbelZolta.exe");
     }
-    require(!fs::exists(recovery),
+    if (complete)
+        require(discard(recovery, support),
+                "The old copy of the game in Games/OrbelZolta-Windows.previous cannot be "
+                "removed. It is safe to delete it before retrying.");
+    require(entry(recovery) == fs::file_type::not_found,
             "A previous recovery copy exists beside the game. Keep it safe before retrying.");
 }
 
@@ -90,7 +124,7 @@ void activate(const fs::path& staged, const fs::path& game) {
     // A sibling of the game folder, never a folder inside it, even for "Games/Game/".
     fs::path folder = game.has_filename() ? game : game.parent_path();
     const fs::path recovery = recoveryOf(folder);
-    settle(folder);
+    settle(folder, folder.parent_path().parent_path());
     if (!fs::exists(folder)) {
         move(staged, folder);
         return;
@@ -112,7 +146,7 @@ void activate(const fs::path& staged, const fs::path& game) {
 Release install(const fs::path& support, std::atomic<bool>& cancelled, ProgressCallback progress) {
     const fs::path game = support / "Games" / "OrbelZolta-Windows";
     require(!gameRunning(game / "OrbelZolta.exe"), "Close Zolta before installing its update.");
-    settle(game);
+    settle(game, support);
     Release release = selectRelease(fetch(u"downloads/SHA256SUMS.txt", {}, &cancelled, nullptr));
 
     sweep(support);

@@ -59,6 +59,11 @@ void moveFolder(const std::filesystem::path& from, const std::filesystem::path& 
 // no failure.
 void removeTree(const std::filesystem::path& path, std::error_code& ec);
 
+// The type of the entry at path itself, never of what a link leads to; on Windows every reparse
+// point (a symbolic link, a junction) is a symlink. not_found when there is none; none with ec
+// set when it cannot be told.
+std::filesystem::file_type entryType(const std::filesystem::path& path, std::error_code& ec);
+
 // The current process id.
 std::uint32_t processId();
 
@@ -71,6 +76,16 @@ std::uint32_t processId();
 #include <filesystem>
 
 namespace zolta_launcher::platform {
+
+// The form of path that the file functions take at any length. On Windows the absolute,
+// normalised extended-length form ("\\?\C:\...", "\\?\UNC\server\share\..."), which has
+// the file system's limit and not MAX_PATH; a path already in that form (or a device path) is
+// returned unchanged, and one that cannot be made absolute too. Elsewhere path itself.
+std::filesystem::path longPath(const std::filesystem::path& path);
+
+// Creates folder and every missing parent; an existing folder is accepted. Throws the file-system
+// library's error when it cannot.
+void makeFolders(const std::filesystem::path& folder);
 
 // fopen with the given mode, by the file's wide name on Windows; null when it cannot be opened.
 std::FILE* openFile(const std::filesystem::path& file, const char* mode);

@@ -81,6 +81,20 @@ Tree tree(const fs::path& folder) {
     return files;
 }
 
+// Whether anything stands at path itself, a dangling link included.
+bool present(const fs::path& path) {
+    std::error_code ec;
+    return platform::entryType(path, ec) != fs::file_type::not_found;
+}
+
+// The leftover copies that activations moved aside into the data folder root.
+std::vector<fs::path> setAside(const fs::path& root) {
+    std::vector<fs::path> found;
+    for (auto& entry : fs::directory_iterator(root))
+        if (entry.path().filename().string().starts_with("staging-")) found.push_back(entry.path());
+    return found;
+}
+
 } // namespace
 
 TEST(MoveFolder, NeverReplacesOrMergesIntoWhatExists) {
@@ -138,10 +152,15 @@ TEST(Activate, SettlesALeftoverRecoveryCopyOrRefusesIt) {
         files.erase("assets/runtime/scene.json");
         return files;
     };
+    const char* const unremovable = "The old copy of the game in "
+                                    "Games/OrbelZolta-Windows.previous cannot be removed. It is "
+                                    "safe to delete it before retrying.";
     struct Case {
         const char* name;
         std::function<void(const Scratch&)> arrange;
         bool settled;
+        const char* refusal = "A previous recovery copy exists beside the game. Keep it safe "
+                              "before retrying.";
     };
     const Case cases[] = {
         {"killed between the two moves", [](const Scratch& s) { makeGame(s.recovery(), "old"); },
@@ -160,21 +179,51 @@ TEST(Activate, SettlesALeftoverRecoveryCopyOrRefusesIt) {
          false},
         {"incomplete copy and no game", [&](const Scratch& s) { partial(s.recovery(), "old"); },
          false},
+        // A recovery copy that is a link holds nothing: it goes as a link, never followed, and
+        // what it leads to is never taken for the old game. Wine can neither remove a link nor
+        // rename it without renaming its target, so there the link stays and is named; a
+        // dangling link Wine shows to no Windows program, so there the update fails to move the
+        // old game aside and nothing moves.
+        {"dangling link beside the game",
+         [](const Scratch& s) {
+             makeGame(s.game(), "current");
+             fs::create_directory(s.root / "gone");
+             folderLink(s.recovery(), s.root / "gone");
+             fs::remove(s.root / "gone");
+         },
+         folderLinksRemovable(), nullptr},
+        {"link to an outside folder beside the game",
+         [](const Scratch& s) {
+             makeGame(s.game(), "current");
+             put(s.root / "outside/canary.txt", "canary");
+             folderLink(s.recovery(), s.root / "outside");
+         },
+         folderLinksRemovable(), unremovable},
+        {"link to an outside game and no game folder",
+         [](const Scratch& s) {
+             makeGame(s.root / "outside", "outside");
+             put(s.root / "outside/canary.txt", "canary");
+             folderLink(s.recovery(), s.root / "outside");
+         },
+         folderLinksRemovable(), unremovable},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Scratch s;
         c.arrange(s);
-        Tree game = tree(s.game()), kept = tree(s.recovery());
+        Tree game = tree(s.game()), kept = tree(s.recovery()), outside = tree(s.root / "outside");
         Tree fresh = makeGame(s.staged(), "new");
         std::string what = errorText([&] { activate(s.staged(), s.game()); });
+        EXPECT_EQ(tree(s.root / "outside"), outside);
         if (c.settled) {
             EXPECT_EQ(what, "(no error)");
             EXPECT_EQ(tree(s.game()), fresh);
-            EXPECT_FALSE(fs::exists(s.recovery()));
+            EXPECT_FALSE(present(s.recovery()));
         } else {
-            EXPECT_EQ(what, "A previous recovery copy exists beside the game. Keep it safe "
-                            "before retrying.");
+            if (c.refusal)
+                EXPECT_EQ(what, c.refusal);
+            else
+                EXPECT_NE(what, "(no error)");
             EXPECT_EQ(tree(s.game()), game);
             EXPECT_EQ(tree(s.recovery()), kept);
             EXPECT_EQ(tree(s.staged()), fresh);
@@ -217,14 +266,59 @@ TEST(Activate, RemovesOldGameWithoutFollowingLinksOrStoppingAtReadOnlyFiles) {
         };
         EXPECT_EQ(names(s.recovery()), (std::vector<std::string>{"mods", "saves"}));
         EXPECT_EQ(names(s.recovery() / "mods"), std::vector<std::string>{"installed"});
-        return;
+    } else {
+        EXPECT_FALSE(fs::exists(s.recovery()));
     }
-    EXPECT_FALSE(fs::exists(s.recovery()));
 
+    // What is left of the old copy beside the complete game does not stop the next update.
     Tree newer = makeGame(s.staged(), "newer");
     activate(s.staged(), s.game());
     EXPECT_EQ(tree(s.game()), newer);
-    EXPECT_FALSE(fs::exists(s.recovery()));
+    EXPECT_FALSE(present(s.recovery()));
+    EXPECT_EQ(tree(elsewhere), kept);
+}
+
+// Beside a complete game, a leftover copy that cannot be removed (a file another program holds,
+// a folder the launcher may not write) moves aside under a staging name, which later installs try
+// to remove again, and the update goes on. One that cannot even be moved is refused, with a
+// message that names it, and nothing moves.
+TEST(Activate, MovesAnUnremovableLeftoverCopyAsideOrNamesIt) {
+    struct Case {
+        const char* name;
+        const char* locked; // below the recovery copy
+        bool movable;
+    };
+    const Case cases[] = {
+        {"a folder inside the copy is locked", "saves", true},
+        {"the copy itself is locked", "", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Scratch s;
+        Tree current = makeGame(s.game(), "current");
+        makeGame(s.recovery(), "old");
+        put(s.recovery() / "saves/slot1.sav", "progress");
+        Tree fresh = makeGame(s.staged(), "new");
+        std::string what;
+        if (!whileLocked(s.recovery() / c.locked,
+                         [&] { what = errorText([&] { activate(s.staged(), s.game()); }); }))
+            GTEST_SKIP() << "this process cannot lock a folder";
+        if (c.movable) {
+            EXPECT_EQ(what, "(no error)");
+            EXPECT_EQ(tree(s.game()), fresh);
+            EXPECT_FALSE(present(s.recovery()));
+            std::vector<fs::path> aside = setAside(s.root);
+            ASSERT_EQ(aside.size(), 1u);
+            EXPECT_TRUE(fs::is_directory(aside[0] / "saves"));
+        } else {
+            EXPECT_EQ(what, "The old copy of the game in Games/OrbelZolta-Windows.previous cannot "
+                            "be removed. It is safe to delete it before retrying.");
+            EXPECT_EQ(tree(s.game()), current);
+            EXPECT_EQ(tree(s.staged()), fresh);
+            EXPECT_TRUE(fs::is_directory(s.recovery()));
+            EXPECT_TRUE(setAside(s.root).empty());
+        }
+    }
 }
 
 TEST(Activate, MissingStagedFolderThrowsTheMoveErrorAndChangesNothing) {

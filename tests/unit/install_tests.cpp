@@ -15,6 +15,7 @@
 
 #include "installs.h"
 #include "launcher_core.h"
+#include "links.h"
 
 using namespace zolta_launcher;
 namespace fs = std::filesystem;
@@ -340,6 +341,32 @@ TEST(Install, InterruptedUpdateIsSettledBeforeAnythingIsFetched) {
     }
 }
 
+// Paths past Windows' MAX_PATH (260): an entry name of the full 240 bytes unpacks below the
+// staging folder, and an old game holding a file the game made deep inside goes on the update.
+TEST(Install, PathsPastMaxPathInstallUpdateAndGo) {
+    World w;
+    const std::string longName = "data/" + std::string(240 - 24, 'n');
+    Tree files = game("1.0.0");
+    files[longName] = "long 1.0.0";
+    w.publish("1.0.0", entries(files));
+    EXPECT_EQ(w.run().versionText, "1.0.0");
+    EXPECT_EQ(read(w.folder() / longName), "long 1.0.0");
+    EXPECT_GT((w.folder() / longName).native().size(), 260u);
+
+    fs::path deep = w.folder() / "saves";
+    for (int i = 0; i < 3; ++i) deep /= std::string(120, static_cast<char>('a' + i));
+    write(deep / "slot1.sav", "progress");
+
+    Tree newer = game("2.0.0");
+    newer[longName] = "long 2.0.0";
+    std::string digest = w.publish("2.0.0", entries(newer));
+    EXPECT_EQ(w.run().versionText, "2.0.0");
+    newer["launcher-release.json"] = marker(digest, "2.0.0");
+    EXPECT_EQ(tree(w.folder()), newer);
+    EXPECT_FALSE(fs::exists(w.recovery()));
+    EXPECT_FALSE(w.staging());
+}
+
 // One launcher runs per data folder, so every staging folder found there when an install starts
 // was left by an install that was killed, and goes.
 TEST(Install, RemovesStagingFoldersOfInterruptedInstalls) {
@@ -353,10 +380,15 @@ TEST(Install, RemovesStagingFoldersOfInterruptedInstalls) {
     write(readOnly, "read-only");
     fs::permissions(readOnly, fs::perms::owner_read);
     write(w.support / "settings.json", "{}");
+    // A staging name that is a link goes as a link, and what it leads to is kept. Not under
+    // Wine, which cannot remove a link (and this case does not end there).
+    write(w.support / "outside/canary.txt", "canary");
+    if (folderLinksRemovable()) folderLink(w.support / "staging-17-6000", w.support / "outside");
 
     EXPECT_EQ(w.run().versionText, "1.0.0");
     EXPECT_FALSE(w.staging());
     EXPECT_EQ(read(w.support / "settings.json"), "{}");
+    EXPECT_EQ(tree(w.support / "outside"), (Tree{{"canary.txt", "canary"}}));
 }
 
 TEST(Install, EmptyCallbackFailsAtTheFirstStageAndRemovesStaging) {

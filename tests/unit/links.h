@@ -2,9 +2,18 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 
 // Makes at a link to the folder target.
 void folderLink(const std::filesystem::path& at, const std::filesystem::path& target);
 
 // Whether this platform can remove a folder link as itself. Wine cannot: it opens the target.
 [[nodiscard]] bool folderLinksRemovable();
+
+// Runs body while the existing folder can be neither removed nor renamed by body, however it
+// tries: on Linux the folder belongs to another user and may not be written, and body runs without
+// root's rights to override that; on Windows a handle holds it open without delete sharing, as
+// another program may. Afterwards the folder can be removed again. False, with body not run,
+// where this process cannot arrange it.
+[[nodiscard]] bool whileLocked(const std::filesystem::path& folder,
+                               const std::function<void()>& body);

@@ -60,3 +60,12 @@ void folderLink(const std::filesystem::path& at, const std::filesystem::path& ta
 bool folderLinksRemovable() {
     return !underWine();
 }
+
+bool whileLocked(const std::filesystem::path& folder, const std::function<void()>& body) {
+    HANDLE held = CreateFileW(folder.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (held == INVALID_HANDLE_VALUE) return false;
+    body();
+    CloseHandle(held);
+    return true;
+}

@@ -6,6 +6,14 @@
 
 namespace zolta_launcher::platform {
 
+std::filesystem::path longPath(const std::filesystem::path& path) {
+    return path;
+}
+
+void makeFolders(const std::filesystem::path& folder) {
+    std::filesystem::create_directories(folder);
+}
+
 std::FILE* openFile(const std::filesystem::path& file, const char* mode) {
     return std::fopen(file.c_str(), mode);
 }

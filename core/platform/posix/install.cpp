@@ -93,6 +93,12 @@ void removeTree(const std::filesystem::path& path, std::error_code& ec) {
     removeBelow(AT_FDCWD, path.c_str(), std::nullopt, ec);
 }
 
+std::filesystem::file_type entryType(const std::filesystem::path& path, std::error_code& ec) {
+    std::filesystem::file_type type = std::filesystem::symlink_status(path, ec).type();
+    if (type == std::filesystem::file_type::not_found) ec.clear();
+    return type;
+}
+
 std::uint32_t processId() {
     return static_cast<std::uint32_t>(getpid());
 }

@@ -6,15 +6,6 @@
 
 namespace zolta_launcher::platform {
 
-void moveFolder(const std::filesystem::path& from, const std::filesystem::path& to,
-                std::error_code& ec) {
-    ec.clear();
-    // No MOVEFILE_REPLACE_EXISTING: the move fails whenever to exists, of whatever kind, and
-    // no MOVEFILE_COPY_ALLOWED: a folder is renamed in one step or not at all.
-    if (!MoveFileExW(from.c_str(), to.c_str(), 0))
-        ec.assign(static_cast<int>(GetLastError()), std::system_category());
-}
-
 namespace {
 
 bool missing(DWORD error) {
@@ -26,6 +17,29 @@ void fail(std::error_code& ec, DWORD error) {
 }
 
 void removeEntry(const std::wstring& path, DWORD attributes, std::error_code& ec);
+
+// The attributes of the entry itself, as its folder lists it; ERROR_SUCCESS or why not. The
+// whole folder is listed: Wine's GetFileAttributesW follows a link and reports a dangling one as
+// missing, and its search for one name finds no link at all.
+DWORD listed(const std::wstring& path, DWORD& attributes) {
+    std::size_t cut = path.find_last_of(L'\\');
+    if (cut == std::wstring::npos || cut + 1 == path.size()) return ERROR_INVALID_NAME;
+    const std::wstring name = path.substr(cut + 1);
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileExW((path.substr(0, cut) + L"\\*").c_str(), FindExInfoBasic, &found,
+                                   FindExSearchNameMatch, nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE) return GetLastError();
+    DWORD result = ERROR_FILE_NOT_FOUND;
+    do {
+        if (CompareStringOrdinal(found.cFileName, -1, name.c_str(), -1, TRUE) == CSTR_EQUAL) {
+            attributes = found.dwFileAttributes;
+            result = ERROR_SUCCESS;
+            break;
+        }
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+    return result;
+}
 
 void empty(const std::wstring& folder, std::error_code& ec) {
     WIN32_FIND_DATAW found;
@@ -121,14 +135,49 @@ void removeEntry(const std::wstring& path, DWORD listed, std::error_code& ec) {
 
 } // namespace
 
+void moveFolder(const std::filesystem::path& from, const std::filesystem::path& to,
+                std::error_code& ec) {
+    ec.clear();
+    const std::wstring source = longPath(from).native();
+    DWORD attributes = 0;
+    if (listed(source, attributes) == ERROR_SUCCESS &&
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        // A link is renamed as itself; Wine renames what it leads to, which shows as a handle to
+        // the link that opens its target, so the move is refused then.
+        HANDLE entry = openEntry(source, 0, true, attributes, ec);
+        if (entry == INVALID_HANDLE_VALUE) {
+            if (!ec) ec.assign(ERROR_FILE_NOT_FOUND, std::system_category());
+            return;
+        }
+        CloseHandle(entry);
+    }
+    // No MOVEFILE_REPLACE_EXISTING: the move fails whenever to exists, of whatever kind, and
+    // no MOVEFILE_COPY_ALLOWED: a folder is renamed in one step or not at all.
+    if (!MoveFileExW(source.c_str(), longPath(to).c_str(), 0))
+        ec.assign(static_cast<int>(GetLastError()), std::system_category());
+}
+
 void removeTree(const std::filesystem::path& path, std::error_code& ec) {
     ec.clear();
-    std::wstring name = path.wstring();
-    DWORD attributes = GetFileAttributesW(name.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        fail(ec, GetLastError());
+    std::wstring name = longPath(path).native();
+    DWORD attributes = 0;
+    if (DWORD error = listed(name, attributes); error != ERROR_SUCCESS)
+        fail(ec, error);
     else
         removeEntry(name, attributes, ec);
+}
+
+std::filesystem::file_type entryType(const std::filesystem::path& path, std::error_code& ec) {
+    using std::filesystem::file_type;
+    ec.clear();
+    DWORD attributes = 0;
+    if (DWORD error = listed(longPath(path).native(), attributes); error != ERROR_SUCCESS) {
+        if (missing(error)) return file_type::not_found;
+        ec.assign(static_cast<int>(error), std::system_category());
+        return file_type::none;
+    }
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return file_type::symlink;
+    return attributes & FILE_ATTRIBUTE_DIRECTORY ? file_type::directory : file_type::regular;
 }
 
 std::uint32_t processId() {
