@@ -92,7 +92,9 @@ std::string mb(std::uint64_t bytes);
 
 // --- Game checks and game start ---
 
-// Whether exe is an x64 Windows executable with assets/runtime/scene.bin and scene.json beside it.
+// Whether exe is an x64 Windows executable with assets/runtime/scene.bin and scene.json beside it,
+// all three regular files (links followed). Throws only the file-system errors of the assets'
+// tests.
 [[nodiscard]] bool validGame(const std::filesystem::path& exe);
 
 // Whether a game process runs from exactly exe (or one that cannot be inspected).
