@@ -434,6 +434,7 @@ TEST_F(Extract, RefusesNamesThatWindowsTakesForOne) {
              {"Greek", files("\u03c3\u03bf\u03c6\u03af\u03b1", "\u03a3\u039f\u03a6\u038a\u0391"),
               true},
              {"Greek final sigma", files("\u03c2", "\u03c3"), true},
+             {"Greek with a subscript iota", files("\u1f80\u1fb3", "\u1f88\u1fbc"), true},
              {"Armenian", files("\u0562\u0561\u0580\u0565\u0582", "\u0532\u0531\u0550\u0535\u0552"),
               true},
              {"Latin Extended Additional", files("\u1ea1", "\u1ea0"), true},
