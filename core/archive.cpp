@@ -5,6 +5,8 @@
 #include <limits>
 #include <stdexcept>
 #include <string_view>
+#include <system_error>
+#include <unordered_map>
 
 #include "platform/platform.h"
 #include "zip/zip.h"
@@ -14,6 +16,7 @@ namespace zolta_launcher {
 namespace {
 
 constexpr std::uint64_t maxEntries = 10000;
+constexpr std::size_t maxFolders = 10000;      // distinct, the folders that names imply included
 constexpr std::uint64_t maxTotal = 2147483648; // declared bytes of all entries together
 constexpr std::size_t maxName = 240;
 constexpr std::string_view topFolder = "OrbelZolta-Windows";
@@ -47,6 +50,48 @@ bool safeComponent(std::string_view component) {
             std::string_view("<>\"|?*").find(c) != std::string_view::npos)
             return false;
     return !reserved(component);
+}
+
+// Judges the tree the archive makes before anything of it is written. A name implies a folder
+// per "/" at no cost in entries or bytes, so folders are counted too. Windows takes names that
+// differ only in letter case for one, Linux for two: such an archive would install different
+// games, so it is refused. From the first entry that extraction refuses on its own, nothing
+// is written, so the judging stops there.
+void judgeTree(zip::Reader& reader) {
+    std::unordered_map<std::u16string, std::u16string> seen; // by upcase, the name as stored
+    std::size_t folders = 0;
+    // Records path; true when it was there already, and so were the folders above it.
+    auto known = [&](const std::u16string& path, bool folder) {
+        const auto [at, added] = seen.try_emplace(upcase(path), path);
+        require(at->second == path, "Archive contains names that differ only in letter case");
+        if (added && folder) require(++folders <= maxFolders, "Archive has too many folders");
+        return !added;
+    };
+    for (std::uint64_t index = 0; index < zip::count(reader); ++index) {
+        zip::Stat entry;
+        std::u16string path;
+        if (!zip::stat(reader, index, entry) || !safeEntry(entry.name) ||
+            !platform::utf16(entry.name, path))
+            return;
+        while (path.back() == u'/') path.pop_back(); // a safe name is more than slashes
+        if (known(path, entry.directory)) continue;
+        // From the deepest folder up to the first one already known.
+        for (auto end = path.rfind(u'/'); end != std::u16string::npos && end > 0;
+             end = path.rfind(u'/', end - 1))
+            if (known(path.substr(0, end), true)) break;
+    }
+}
+
+// Creates folder and its parents; a failure is the launcher's sentence, not the library's text
+// with its path.
+void makeFolders(const std::filesystem::path& folder) {
+    try {
+        platform::makeFolders(folder);
+    } catch (const std::filesystem::filesystem_error& e) {
+        require(e.code() != std::errc::no_space_on_device,
+                "Game archive is corrupt or disk is full");
+        throw std::runtime_error("Cannot create game file");
+    }
 }
 
 // Owns the open archive: the reader is ended before its stream is closed, on every path.
@@ -89,6 +134,7 @@ void extract(const std::filesystem::path& archive, const std::filesystem::path& 
     Archive open{file, {}};
     require(zip::init(open.reader, file), "Invalid ZIP archive");
     require(zip::count(open.reader) <= maxEntries, "Archive has too many entries");
+    judgeTree(open.reader);
 
     std::uint64_t total = 0;
     for (std::uint64_t index = 0; index < zip::count(open.reader); ++index) {
@@ -104,10 +150,10 @@ void extract(const std::filesystem::path& archive, const std::filesystem::path& 
         std::filesystem::path target =
             platform::longPath(destination / std::filesystem::path(wide(entry.name)));
         if (entry.directory) {
-            platform::makeFolders(target);
+            makeFolders(target);
             continue;
         }
-        platform::makeFolders(target.parent_path());
+        makeFolders(target.parent_path());
         std::ofstream out(target, std::ios::binary | std::ios::trunc);
         require(!out.fail(), "Cannot create game file");
         require(zip::extract(open.reader, index, writeChunk, &out),

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <fstream>
+#include <system_error>
 
 namespace zolta_launcher {
 
@@ -31,11 +32,14 @@ bool x64Image(const std::filesystem::path& exe) {
 
 } // namespace
 
+// Regular files, links followed as opening them follows them: a folder of a file's name is no
+// game file.
 bool validGame(const std::filesystem::path& exe) {
-    if (!x64Image(exe)) return false;
+    std::error_code ignored;
+    if (!std::filesystem::is_regular_file(exe, ignored) || !x64Image(exe)) return false;
     auto runtime = exe.parent_path() / "assets" / "runtime";
-    return std::filesystem::exists(runtime / "scene.bin") &&
-           std::filesystem::exists(runtime / "scene.json");
+    return std::filesystem::is_regular_file(runtime / "scene.bin") &&
+           std::filesystem::is_regular_file(runtime / "scene.json");
 }
 
 } // namespace zolta_launcher

@@ -1,4 +1,5 @@
 #include <fstream>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -143,7 +144,8 @@ void activate(const fs::path& staged, const fs::path& game) {
     platform::removeTree(recovery, ignored);
 }
 
-Release install(const fs::path& support, std::atomic<bool>& cancelled, ProgressCallback progress) {
+static Release installSteps(const fs::path& support, std::atomic<bool>& cancelled,
+                            ProgressCallback progress) {
     const fs::path game = support / "Games" / "OrbelZolta-Windows";
     require(!gameRunning(game / "OrbelZolta.exe"), "Close Zolta before installing its update.");
     settle(game, support);
@@ -173,6 +175,20 @@ Release install(const fs::path& support, std::atomic<bool>& cancelled, ProgressC
     fs::create_directories(support / "Games");
     activate(staged, game);
     return release;
+}
+
+Release install(const fs::path& support, std::atomic<bool>& cancelled, ProgressCallback progress) {
+    // The file-system library's errors speak of paths in its own words. Every step that raises
+    // one leaves the game folder as it was (activate moves the old game back itself), so the
+    // player learns just that.
+    try {
+        return installSteps(support, cancelled, std::move(progress));
+    } catch (const std::system_error& error) {
+        throw std::runtime_error(error.code() == std::errc::no_space_on_device
+                                     ? "Game archive is corrupt or disk is full"
+                                     : "Installation failed. Your existing installation is "
+                                       "unchanged.");
+    }
 }
 
 } // namespace zolta_launcher

@@ -1,6 +1,7 @@
 // The launcher core: stateless operations that select, download, verify, unpack, install,
 // validate and start the game. Every failure is a std::runtime_error carrying a fixed,
-// user-facing English message; file-system errors pass through unchanged.
+// user-facing English message; only activate and validGame's tests of the assets let the
+// file-system library's errors pass through unchanged.
 #pragma once
 
 #include <atomic>
@@ -59,9 +60,15 @@ std::string narrow(const std::u16string& text);
 // The file's SHA-256 as 64 lowercase hexadecimal digits.
 std::string sha256(const std::filesystem::path& file);
 
-// Unpacks the release archive below destination under the entry, size and link rules.
-// Throws at the first failure; what was unpacked before stays.
+// Unpacks the release archive below destination under the entry, size, folder and link rules.
+// The folder count (at most 10,000, the folders that names imply included) and names that
+// differ only in letter case are judged before anything is written. Throws at the first
+// failure, always with a launcher sentence; what was unpacked before stays.
 void extract(const std::filesystem::path& archive, const std::filesystem::path& destination);
+
+// The name as Windows compares file names: each UTF-16 unit upper-cased by its simple mapping
+// (Unicode 14, Basic Multilingual Plane). Names that Windows takes for one are equal here.
+std::u16string upcase(std::u16string name);
 
 // Whether an archive entry name may be unpacked at all.
 [[nodiscard]] bool safeEntry(std::string name);
@@ -85,7 +92,9 @@ std::string mb(std::uint64_t bytes);
 
 // --- Game checks and game start ---
 
-// Whether exe is an x64 Windows executable with assets/runtime/scene.bin and scene.json beside it.
+// Whether exe is an x64 Windows executable with assets/runtime/scene.bin and scene.json beside it,
+// all three regular files (links followed). Throws only the file-system errors of the assets'
+// tests.
 [[nodiscard]] bool validGame(const std::filesystem::path& exe);
 
 // Whether a game process runs from exactly exe (or one that cannot be inspected).
@@ -105,7 +114,9 @@ void closeProcess(ProcessInfo& process);
 // --- Install pipeline and activation ---
 
 // Installs the newest published release into support/"Games/OrbelZolta-Windows" through a
-// staging folder, a checksum gate and activate. Returns the installed release.
+// staging folder, a checksum gate and activate. Returns the installed release. Every failure is
+// a launcher sentence: a file-system error becomes "Installation failed. Your existing
+// installation is unchanged." ("Game archive is corrupt or disk is full" for a full disk).
 Release install(const std::filesystem::path& support, std::atomic<bool>& cancelled,
                 ProgressCallback progress);
 

@@ -18,10 +18,17 @@ void apply(nlohmann::json& payload) {
         if (worker.joinable()) worker.join();
         payload.erase("finished");
     }
+    // The game is in place whether or not the settings can be saved: the success is applied
+    // and shown first, and a failed save comes after it as a notice.
+    std::string unsaved;
     if (payload.value("installedNow", false)) {
         game = managed / "OrbelZolta.exe";
         payload.erase("installedNow");
-        save();
+        try {
+            save();
+        } catch (const std::exception& e) {
+            unsaved = clean(e.what());
+        }
     }
     if (payload.contains("record")) {
         record(payload.at("record").get<std::string>());
@@ -34,6 +41,7 @@ void apply(nlohmann::json& payload) {
     state.update(payload);
     detect();
     emit();
+    if (!unsaved.empty()) notice(unsaved);
 }
 
 void fail(const std::string& text) {

@@ -189,9 +189,13 @@ class Launcher:
         self.data = work / "data" / "Orbel Launcher"
         self.xclose = None  # the tool that closes a window as its close button does
 
-    def start(self, log):
-        return subprocess.Popen([str(self.exe)], env=self.env, stdout=subprocess.DEVNULL,
-                                stderr=open(self.work / log, "w"))
+    def start(self, log, **env):
+        """Starts the launcher; env names XDG folders of its own below the work folder."""
+        for key, folder in env.items():
+            (self.work / folder).mkdir(mode=0o700, parents=True, exist_ok=True)
+        own = {key: str(self.work / folder) for key, folder in env.items()}
+        return subprocess.Popen([str(self.exe)], env=dict(self.env, **own),
+                                stdout=subprocess.DEVNULL, stderr=open(self.work / log, "w"))
 
     @staticmethod
     def stop(process):
@@ -235,14 +239,24 @@ def install_case(display, launcher):
         until("the page's first state on screen", lambda: display.find(ACTION), 10)
         display.shot("start.png")
 
-        second = launcher.start("second.log")
-        box = until("the second start's message box",
-                    lambda: display.windows("--pid", str(second.pid)), 20)
-        display.shot("second.png")
-        display.run("xdotool", "windowfocus", "--sync", box[0], "key", "Return", check=False)
-        code = second.wait(timeout=15)
-        log = (work / "second.log").read_text()
-        check(code == 0 and SECOND in log, "a second start is refused with exit code 0")
+        # The same session, then another session on the same data folder.
+        for log, env, what in (("second.log", {}, "in the same session"),
+                               ("other-session.log", {"XDG_RUNTIME_DIR": "run-other"},
+                                "from another session on the same data folder")):
+            second = launcher.start(log, **env)
+            try:
+                box = until("the second start's message box",
+                            lambda: display.windows("--pid", str(second.pid)), 20)
+                display.shot(log.replace(".log", ".png"))
+                display.run("xdotool", "windowfocus", "--sync", box[0], "key", "Return",
+                            check=False)
+                code = second.wait(timeout=15)
+            except subprocess.TimeoutExpired:
+                code = None  # it opened a launcher of its own
+            finally:
+                launcher.stop(second)
+            text = (work / log).read_text()
+            check(code == 0 and SECOND in text, f"a second start {what} is refused with exit code 0")
 
         display.run("xdotool", "mousemove", "700", "8")
         where = until("the Install button", lambda: display.find(ACTION), 10)

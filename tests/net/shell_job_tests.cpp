@@ -401,16 +401,21 @@ TEST_F(Jobs, CancelStopsTheDownloadAndTheNextInstallStartsClean) {
     EXPECT_EQ(testhost::lastState()["activity"].size(), 2u);
 }
 
+// The game is in place, so the install is shown and recorded as done; the settings that could
+// not be saved come after it as a notice.
 TEST_F(Jobs, SaveFailureInTheSuccessPayload) {
     publish("2.1.0");
     fs::create_directories(folder.path / "settings.json" / "x");
     run({{"action", "install"}});
     ASSERT_TRUE(testhost::finish());
     auto state = testhost::lastState();
-    EXPECT_EQ(state["stage"], "error");
+    EXPECT_EQ(state["stage"], "complete");
     EXPECT_EQ(state["busy"], false);
-    EXPECT_EQ(state["message"], "Cannot save launcher settings");
-    EXPECT_EQ(state["activity"], json::array());
+    EXPECT_EQ(state["message"], "Zolta is installed. Return to your library to start playing.");
+    EXPECT_EQ(state["installed"], true);
+    EXPECT_EQ(state["installedVersion"], "2.1.0");
+    ASSERT_EQ(state["activity"].size(), 1u);
+    EXPECT_EQ(state["activity"][0]["text"], "Installed Zolta 2.1.0");
     EXPECT_EQ(testhost::notices(), std::vector<std::string>{"Cannot save launcher settings"});
     EXPECT_FALSE(launcher::working);
     EXPECT_EQ(launcher::game, managedExe());

@@ -385,20 +385,114 @@ TEST_F(Extract, RefusesWhatIsNoZipArchive) {
     EXPECT_EQ(read(dest / "OrbelZolta-Windows" / "a.txt"), "a");
 }
 
+// A file where a folder is needed, or a folder where a file is, fails with the launcher's own
+// sentence, never the file-system library's text with its path.
 TEST_F(Extract, FolderAndFileClashes) {
-    EXPECT_THROW(
-        extract(archive({{.name = top + "a", .data = "x"}, {.name = top + "a/b", .data = "y"}}),
-                dest),
-        fs::filesystem_error);
+    struct Case {
+        const char* what;
+        std::vector<Entry> entries;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"a file, then a file below it",
+              {{.name = top + "a", .data = "x"}, {.name = top + "a/b", .data = "y"}}},
+             {"a file, then a folder below it",
+              {{.name = top + "a", .data = "x"}, {.name = top + "a/b/", .method = 0}}},
+             {"a file, then a folder of its name",
+              {{.name = top + "a", .data = "x"}, {.name = top + "a/", .method = 0}}},
+             {"a folder, then a file of its name",
+              {{.name = top + "a/", .method = 0}, {.name = top + "a", .data = "x"}}},
+         }) {
+        fs::remove_all(dest);
+        EXPECT_EQ(failure(archive(c.entries)), "Cannot create game file") << c.what;
+    }
     fs::remove_all(dest);
-    EXPECT_THROW(
-        extract(archive({{.name = top + "a", .data = "x"}, {.name = top + "a/", .method = 0}}),
-                dest),
-        fs::filesystem_error);
+    ziptest::save(dest, "a file in place of the destination folder");
+    EXPECT_EQ(failure(archive({{.name = top + "a", .data = "x"}})), "Cannot create game file");
+    fs::remove(dest);
+}
+
+// Windows takes names that differ only in letter case for one file, in every script it knows:
+// such an archive would unpack differently there, so it is refused before anything is written.
+TEST_F(Extract, RefusesNamesThatWindowsTakesForOne) {
+    const std::string clash = "Archive contains names that differ only in letter case";
+    struct Case {
+        const char* what;
+        std::vector<Entry> entries;
+        bool refused;
+    };
+    auto files = [](const std::string& a, const std::string& b) {
+        return std::vector<Entry>{{.name = top + a, .data = "1"}, {.name = top + b, .data = "2"}};
+    };
+    for (const Case& c : std::vector<Case>{
+             {"ASCII", files("Readme.txt", "README.TXT"), true},
+             {"Cyrillic",
+              files("\u041f\u0420\u0418\u0412\u0415\u0422", "\u043f\u0440\u0438\u0432\u0435\u0442"),
+              true},
+             {"Latin-1", files("caf\u00e9", "CAF\u00c9"), true},
+             {"Latin Extended-A", files("\u0142\u00f3d\u017a", "\u0141\u00d3D\u0179"), true},
+             {"Latin Extended-B", files("\u01c6", "\u01c4"), true},
+             {"Greek", files("\u03c3\u03bf\u03c6\u03af\u03b1", "\u03a3\u039f\u03a6\u038a\u0391"),
+              true},
+             {"Greek final sigma", files("\u03c2", "\u03c3"), true},
+             {"Greek with a subscript iota", files("\u1f80\u1fb3", "\u1f88\u1fbc"), true},
+             {"Armenian", files("\u0562\u0561\u0580\u0565\u0582", "\u0532\u0531\u0550\u0535\u0552"),
+              true},
+             {"Latin Extended Additional", files("\u1ea1", "\u1ea0"), true},
+             {"full-width", files("\uff41\uff42", "\uff21\uff22"), true},
+             {"folders of one file", files("A/x", "a/x"), true},
+             {"folders of two files", files("Data/x", "data/y"), true},
+             {"a file beside a folder",
+              {{.name = top + "a", .data = "1"}, {.name = top + "A/", .method = 0}},
+              true},
+             {"two folder entries",
+              {{.name = top + "Data/", .method = 0}, {.name = top + "data/", .method = 0}},
+              true},
+             {"the top folder",
+              {{.name = top + "x", .data = "1"}, {.name = "ORBELZOLTA-WINDOWS/"}},
+              false}, // refused as unsafe, after x
+             // Distinct on Windows too: no full or special mappings, no accents dropped.
+             {"sharp s", files("\u00df", "ss"), false},
+             {"accent", files("a", "\u00e1"), false},
+             {"dotted capital I", files("i", "\u0130"), false},
+             {"Kelvin sign", files("k", "\u212a"), false},
+             {"one name twice", files("twice.txt", "twice.txt"), false},
+         }) {
+        fs::remove_all(dest);
+        const std::string error = failure(archive(c.entries));
+        if (c.refused) {
+            EXPECT_EQ(error, clash) << c.what;
+            EXPECT_FALSE(fs::exists(dest)) << c.what;
+        } else {
+            EXPECT_NE(error, clash) << c.what;
+        }
+    }
+}
+
+// The folders a name implies cost nothing to declare: a 240-byte name makes about a hundred.
+// They are limited like the entries, from the central directory, before anything is written.
+TEST_F(Extract, FolderCountLimit) {
+    // The top folder, then per entry a folder of its own with 19 more below it (paths short
+    // enough for Windows).
+    std::vector<Entry> entries;
+    std::string deep;
+    for (int i = 0; i < 19; ++i) deep += "x/";
+    for (int i = 0; i < 500; ++i) {
+        std::string own = std::to_string(1000 + i) + "/";
+        entries.push_back({.name = top + own + (i < 499 ? deep : deep.substr(2)) + "f"});
+    }
+    entries.push_back({.name = top + "1000/x/", .method = 0}); // no new folder
+    entries.push_back({.name = top + "1000/f", .data = "file"});
+    extract(archive(entries), dest);
+    std::size_t folders = 0;
+    for (auto it = fs::recursive_directory_iterator(dest); it != fs::recursive_directory_iterator();
+         ++it)
+        folders += it->is_directory() ? 1 : 0;
+    EXPECT_EQ(folders, 10000u);
+
     fs::remove_all(dest);
-    EXPECT_EQ(
-        failure(archive({{.name = top + "a/", .method = 0}, {.name = top + "a", .data = "x"}})),
-        "Cannot create game file");
+    entries.push_back({.name = top + "one-more/", .method = 0});
+    EXPECT_EQ(failure(archive(entries)), "Archive has too many folders");
+    EXPECT_FALSE(fs::exists(dest));
 }
 
 TEST_F(Extract, WriteFailuresAreReported) {

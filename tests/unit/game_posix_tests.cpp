@@ -45,6 +45,29 @@ TEST(GameRunning, FindsTheGameThroughALinkedFolder) {
     closeProcess(game);
 }
 
+// Links are followed, as opening the files follows them: what they lead to must be a regular
+// file.
+TEST(ValidGame, FollowsLinksToTheFilesTheyName) {
+    TempFolder scratch;
+    auto exe = layGame(scratch.path / "game");
+    auto runtime = exe.parent_path() / "assets" / "runtime";
+    std::filesystem::rename(runtime / "scene.bin", scratch.path / "scene.bin");
+    struct Case {
+        const char* what;
+        std::filesystem::path target;
+        bool valid;
+    };
+    std::filesystem::create_directory(scratch.path / "folder");
+    for (const Case& c : {Case{"a link to a file", scratch.path / "scene.bin", true},
+                          Case{"a link to a folder", scratch.path / "folder", false},
+                          Case{"a link to a device", "/dev/null", false},
+                          Case{"a dangling link", scratch.path / "missing", false}}) {
+        std::filesystem::remove(runtime / "scene.bin");
+        std::filesystem::create_symlink(c.target, runtime / "scene.bin");
+        EXPECT_EQ(validGame(exe), c.valid) << c.what;
+    }
+}
+
 namespace {
 
 // Whether pid is a child of this process that has not been reaped, running or ended.

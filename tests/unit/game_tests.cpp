@@ -118,8 +118,18 @@ TEST(ValidGame, NeedsBothAssetsBesideAnyName) {
     fs::remove(runtime / "scene.bin");
     EXPECT_FALSE(validGame(exe)) << "without scene.bin";
 
+    // Folders in place of the files are no game; the files must be regular files.
     fs::create_directory(runtime / "scene.bin");
-    EXPECT_TRUE(validGame(exe)) << "a folder named scene.bin counts";
+    EXPECT_FALSE(validGame(exe)) << "a folder named scene.bin";
+    fs::remove(runtime / "scene.bin");
+    write(runtime / "scene.bin", "scene");
+    EXPECT_TRUE(validGame(exe));
+    fs::remove(runtime / "scene.json");
+    fs::create_directories(runtime / "scene.json" / "x");
+    EXPECT_FALSE(validGame(exe)) << "a folder named scene.json";
+    fs::remove_all(runtime / "scene.json");
+    write(runtime / "scene.json", "{}");
+    EXPECT_TRUE(validGame(exe));
 }
 
 TEST(GameRunning, FindsTheGameByItsPathUntilItEnds) {

@@ -266,6 +266,20 @@ TEST(Install, FailuresKeepOldGameAndRemoveStaging) {
              };
          },
          cancelled, download, 2},
+        // The file-system library's own text, with its paths, never reaches the player.
+        {"a file where the archive needs a folder", true,
+         [](World& w) {
+             auto archive = entries(game("2.0.0"));
+             archive.push_back({"OrbelZolta-Windows/assets/runtime/scene.bin/x", "x"});
+             w.publish("2.0.0", archive);
+         },
+         "Cannot create game file", all, 2},
+        {"a file where the games folder belongs", false,
+         [=](World& w) {
+             publishNew(w);
+             write(w.support / "Games", "not a folder");
+         },
+         "Installation failed. Your existing installation is unchanged.", all, 2},
         {"callback fails", true,
          [=](World& w) {
              publishNew(w);
