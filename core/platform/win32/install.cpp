@@ -167,12 +167,26 @@ void removeTree(const std::filesystem::path& path, std::error_code& ec) {
         removeEntry(name, attributes, ec);
 }
 
+namespace {
+
+// Whether the entry's parent is a file: nothing stands below one, as below a missing folder.
+// Windows and Wine report the failed listing with different codes, so the parent is asked.
+bool belowFile(const std::wstring& path) {
+    const std::size_t cut = path.find_last_of(L'\\');
+    if (cut == std::wstring::npos) return false;
+    const DWORD attributes = GetFileAttributesW(path.substr(0, cut).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+} // namespace
+
 std::filesystem::file_type entryType(const std::filesystem::path& path, std::error_code& ec) {
     using std::filesystem::file_type;
     ec.clear();
     DWORD attributes = 0;
-    if (DWORD error = listed(longPath(path).native(), attributes); error != ERROR_SUCCESS) {
-        if (missing(error)) return file_type::not_found;
+    const std::wstring name = longPath(path).native();
+    if (DWORD error = listed(name, attributes); error != ERROR_SUCCESS) {
+        if (missing(error) || belowFile(name)) return file_type::not_found;
         ec.assign(static_cast<int>(error), std::system_category());
         return file_type::none;
     }
