@@ -1,10 +1,12 @@
 #include "shell.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 
+#include "host/host.h"
 #include "launcher_core.h"
 
 namespace launcher {
@@ -90,12 +92,24 @@ void checkJob() {
     }
 }
 
+// A release check that the cancel flag has not ended by then is not waited for at shutdown.
+constexpr auto checkStop = std::chrono::seconds(3);
+
+void (*running)() = nullptr;      // the job the worker thread runs; user-interface thread
+std::atomic<bool> jobEnded{true}; // the worker thread has returned from its job
+
 // Starts job on the worker thread; a thread that cannot be started leaves no job behind.
 void start(void (*job)()) {
     try {
         if (worker.joinable()) worker.join();
-        worker = std::thread(job);
+        jobEnded = false;
+        running = job;
+        worker = std::thread([job] {
+            job();
+            jobEnded = true;
+        });
     } catch (...) {
+        jobEnded = true;
         working = false;
         throw;
     }
@@ -150,6 +164,30 @@ void startInstall() {
         }
         throw;
     }
+}
+
+bool mayClose() {
+    if (state.value("busy", false)) {
+        notice("Cancel the download or let installation finish before closing.");
+        return false;
+    }
+    // A release check still running ends at its next wait.
+    cancelled.exchange(true);
+    return true;
+}
+
+void stopWorker(int code) {
+    cancelled.exchange(true);
+    if (!worker.joinable()) return;
+    if (running != installJob) {
+        const auto until = std::chrono::steady_clock::now() + checkStop;
+        while (!jobEnded.load() && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        // A check holds nothing that must be saved, and a launcher that lingers without its
+        // window would refuse every later start.
+        if (!jobEnded.load()) host::endProcess(code);
+    }
+    worker.join();
 }
 
 void refresh() {

@@ -47,6 +47,15 @@ nlohmann::json document(const std::u16string& name);
 
 void startInstall(); // refuses while a job or the managed game runs; throws the latter
 void refresh();      // starts the release check unless a job runs
+
+// Whether the main window may close now. Not while an install runs: the page then gets the notice
+// "Cancel the download or let installation finish before closing.". Otherwise sets the cancel
+// flag, so that a release check still running ends with it. Throws what notice throws.
+bool mayClose();
+// Shutdown's end of the worker, and the error exit's: sets the cancel flag and joins the worker.
+// An install is waited for until it ends (its download stops at the flag). A release check that
+// has not ended within 3 s ends the process at once with code (it has nothing to save).
+void stopWorker(int code);
 void handle(const nlohmann::json& message); // one page action; throws what the action throws
 void receive(
     const std::u16string& text); // a page message already accepted by the host; never throws

@@ -33,7 +33,8 @@ using HttpRequest = std::unique_ptr<Http, HttpClose>;
 // request, its reads included, ends by deadline (on the milliseconds clock; 0: none). A *cancel
 // (may be null) that becomes set while the headers are awaited ends the wait with "Download
 // cancelled. Your existing installation is unchanged."; one already set when the call begins
-// does not, so the response is still tested. Otherwise throws "Cannot initialize secure
+// does not, so the response is still tested, and is not watched by the reads either. A head that
+// grows past the platform's size limit fails. Otherwise throws "Cannot initialize secure
 // download" or "Secure download failed. Check your connection and try again.".
 HttpRequest httpGet(const std::u16string& path, std::uint64_t deadline,
                     const std::atomic<bool>* cancel);
@@ -44,8 +45,9 @@ std::uint32_t httpStatus(Http& http);
 // The announced Content-Length; 0 when there is none or it cannot be read.
 std::uint32_t httpLength(Http& http);
 
-// Reads at most size body bytes into buffer; 0 once the body has ended.
-// Throws "Download interrupted. Please try again.".
+// Reads at most size body bytes into buffer, no more than have arrived; 0 once the body has
+// ended. Throws "Download interrupted. Please try again.", also when the *cancel given to httpGet
+// becomes set while the read waits (the caller tells a cancel by its flag).
 std::size_t httpRead(Http& http, char* buffer, std::size_t size);
 
 // Renames the folder from to to on one volume. Never replaces or merges into anything that

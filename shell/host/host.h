@@ -25,6 +25,9 @@ std::filesystem::path pickGame();
 // Opens a folder or a web address with the desktop's handler; the result is ignored.
 void open(const std::u16string& target);
 
+// Ends the process at once with code, running no clean-up of any kind; any thread.
+[[noreturn]] void endProcess(int code);
+
 struct LocalTime {
     unsigned hour = 0;
     unsigned minute = 0;

@@ -25,6 +25,10 @@ Modes (options in brackets):
   silent     the request is read, then nothing is sent for [seconds] (60)
   slowheaders  the status line, then one header line every [delay] seconds (5) for [seconds]
              (60), then an empty body
+  flood      the status line, then header lines as fast as the client takes them, for [seconds]
+             (60); never an end of the head
+  dribble    the response head one byte every [delay] seconds (1) for [seconds] (60); never
+             finished
 Options for every mode: [chunked] true sends the body without a length, chunked; [size] serves that many zero bytes instead of a file (no file needed);
 [length] announces that Content-Length instead of the real one.
 """
@@ -118,6 +122,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return
         if mode == "slowheaders":
             return self.slow_headers(float(fault.get("delay", 5)), float(fault.get("seconds", 60)))
+        if mode in ("flood", "dribble"):
+            return self.endless_head(mode, fault)
         if mode in ("301", "302"):
             self.send_response(int(mode))
             self.send_header("Location", self.path + ".moved")
@@ -191,6 +197,27 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.wfile.flush()
             time.sleep(max(0.0, end - time.monotonic()))
             self.wfile.write(b"Content-Length: 0\r\nConnection: close\r\n\r\n")
+            self.wfile.flush()
+        except (OSError, ssl.SSLError):
+            pass
+
+    def endless_head(self, mode, fault):
+        # A head that never ends: a client must bound its size (flood) or the whole wait (dribble).
+        end = time.monotonic() + float(fault.get("seconds", 60))
+        head = b"HTTP/1.1 200 OK\r\n" + b"X-Endless: 1\r\n" * 64
+        try:
+            if mode == "flood":
+                self.wfile.write(head[:17])
+                while time.monotonic() < end:
+                    self.wfile.write(head[17:] * 16)
+            else:
+                delay = float(fault.get("delay", 1))
+                for i in range(len(head)):
+                    if time.monotonic() >= end:
+                        break
+                    self.wfile.write(head[i:i + 1])
+                    self.wfile.flush()
+                    time.sleep(delay)
             self.wfile.flush()
         except (OSError, ssl.SSLError):
             pass

@@ -1,8 +1,11 @@
-// HTTPS through WinHTTP, one synchronous session per request.
+// HTTPS through WinHTTP, one asynchronous session per request. Each call is started and then
+// awaited in short slices that watch the cancel flag and the deadline: closing the request handle
+// is what ends a call in progress, which a blocking call in a synchronous session would not allow.
 #include "launcher_core.h"
 #include "platform/platform.h"
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 
 #include <windows.h>
@@ -21,17 +24,67 @@ constexpr DWORD resolveTimeout = 10000;
 constexpr DWORD connectTimeout = 10000;
 constexpr DWORD sendTimeout = 15000;
 constexpr DWORD receiveTimeout = 15000;
+constexpr DWORD headLimit = 65536; // Windows' default, set for every WinHTTP that has none
+constexpr DWORD slice = 100;       // how often a wait looks at the flag and the clock
+constexpr DWORD bufferSize = 65536;
 
 } // namespace
 
+// Shared by the caller and WinHTTP: the request handle's callbacks may still arrive after the
+// handle is closed, up to WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING, which releases WinHTTP's share.
 struct Http {
     HINTERNET session = nullptr;
     HINTERNET connection = nullptr;
     HINTERNET request = nullptr;
-    std::uint64_t deadline = 0; // the caller's bound on every wait; 0: none
+    std::uint64_t deadline = 0;                // the caller's bound on every wait; 0: none
+    const std::atomic<bool>* cancel = nullptr; // watched by every wait; null: none
+    HANDLE done = nullptr; // set by the callback when the call in progress has completed
+    DWORD completion = 0;  // the WINHTTP_CALLBACK_STATUS_* that completed it
+    DWORD count = 0;       // bytes available or read
+    std::atomic<std::uint64_t> sent{0}; // when the request had been sent; 0: not yet
+    std::atomic<int> owners{1};
+    // Reads land here, not in the caller's buffer: a read that a close cuts short may still
+    // complete after the caller has gone.
+    char buffer[bufferSize];
+
+    ~Http() {
+        if (done) CloseHandle(done);
+    }
 };
 
 namespace {
+
+void release(Http* http) noexcept {
+    if (http->owners.fetch_sub(1) == 1) delete http;
+}
+
+void CALLBACK onStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID information,
+                       DWORD length) {
+    auto* http = reinterpret_cast<Http*>(context);
+    if (!http) return;
+    switch (status) {
+    case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
+        release(http);
+        return;
+    case WINHTTP_CALLBACK_STATUS_REQUEST_SENT:
+        http->sent = GetTickCount64();
+        return;
+    case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
+        http->count = information ? *static_cast<DWORD*>(information) : 0;
+        break;
+    case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
+        http->count = length;
+        break;
+    case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
+    case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
+    case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
+        break;
+    default:
+        return;
+    }
+    http->completion = status;
+    SetEvent(http->done);
+}
 
 // A wait of at most ms that ends by the deadline; never 0, which WinHTTP takes as no limit.
 DWORD bounded(const Http& http, DWORD ms) {
@@ -39,6 +92,42 @@ DWORD bounded(const Http& http, DWORD ms) {
     const std::uint64_t now = GetTickCount64();
     const std::uint64_t left = now < http.deadline ? http.deadline - now : 1;
     return static_cast<DWORD>(std::min<std::uint64_t>(ms, left));
+}
+
+enum class Ended { completed, stopped, late };
+
+// Waits for the call just started, until limit (milliseconds clock; 0: none) or the cancel flag;
+// with head, also until the receive wait has passed since the request was sent. On completed,
+// completion names how it ended.
+Ended await(Http& http, std::uint64_t limit, bool head = false) {
+    for (;;) {
+        std::uint64_t end = limit;
+        const std::uint64_t sent = http.sent.load();
+        if (head && sent != 0)
+            end = end == 0 ? sent + receiveTimeout : std::min(end, sent + receiveTimeout);
+        DWORD wait = slice;
+        if (end != 0) {
+            const std::uint64_t now = GetTickCount64();
+            if (now >= end) return Ended::late;
+            wait = static_cast<DWORD>(std::min<std::uint64_t>(wait, end - now));
+        }
+        if (WaitForSingleObject(http.done, wait) == WAIT_OBJECT_0) return Ended::completed;
+        if (http.cancel && http.cancel->load()) return Ended::stopped;
+    }
+}
+
+// The earlier of the deadline and ms from now.
+std::uint64_t within(const Http& http, DWORD ms) {
+    const std::uint64_t limit = GetTickCount64() + ms;
+    return http.deadline == 0 ? limit : std::min(limit, http.deadline);
+}
+
+// One asynchronous call: started, then awaited. A failure to start, an error, a cancel or the
+// limit throws failed; the request is then closed by the caller's httpClose, which ends the call.
+void call(Http& http, BOOL started, DWORD expected, std::uint64_t limit, const char* failed) {
+    if (!started) throw std::runtime_error(failed);
+    if (await(http, limit) != Ended::completed || http.completion != expected)
+        throw std::runtime_error(failed);
 }
 
 } // namespace
@@ -52,17 +141,19 @@ void httpClose(Http* http) noexcept {
     if (http->request) WinHttpCloseHandle(http->request);
     if (http->connection) WinHttpCloseHandle(http->connection);
     if (http->session) WinHttpCloseHandle(http->session);
-    delete http;
+    release(http);
 }
 
-// WinHTTP's blocking calls cannot watch the cancel flag: it is looked at between them only.
 HttpRequest httpGet(const std::u16string& path, std::uint64_t deadline,
                     const std::atomic<bool>* cancel) {
     HttpRequest http(new Http);
     http->deadline = deadline;
-    const bool watch = cancel && !cancel->load();
+    // A flag already set does not stop the request: its response is still tested.
+    if (cancel && !cancel->load()) http->cancel = cancel;
+    http->done = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    require(http->done != nullptr, initFailed);
     http->session = WinHttpOpen(L"OrbelLauncher/0.2.0", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
-                                WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+                                WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
     require(http->session != nullptr, initFailed);
     // Not examined: without them the platform's own time-outs apply.
     WinHttpSetTimeouts(http->session, static_cast<int>(bounded(*http, resolveTimeout)),
@@ -76,25 +167,50 @@ HttpRequest httpGet(const std::u16string& path, std::uint64_t deadline,
         http->connection, L"GET", reinterpret_cast<const wchar_t*>(path.c_str()), nullptr,
         WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE);
     require(http->request != nullptr, initFailed);
+    // From here WinHTTP holds a share, which its HANDLE_CLOSING callback gives back; that
+    // callback comes only for a handle with a context.
+    Http* context = http.get();
+    require(WinHttpSetOption(http->request, WINHTTP_OPTION_CONTEXT_VALUE, &context,
+                             sizeof context) != FALSE,
+            initFailed);
+    require(WinHttpSetStatusCallback(http->request, onStatus,
+                                     WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS |
+                                         WINHTTP_CALLBACK_FLAG_HANDLES |
+                                         WINHTTP_CALLBACK_FLAG_SEND_REQUEST,
+                                     0) != WINHTTP_INVALID_STATUS_CALLBACK,
+            initFailed);
+    http->owners.fetch_add(1);
     DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     WinHttpSetOption(http->request, WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never);
-    // The wait for the whole head has a limit of its own, 90 s by default and none in Wine: it
-    // gets the receive wait, within what is left of the deadline once the request is sent. Wine
-    // receives the head inside WinHttpSendRequest, on the value set before it, and applies it to
-    // each receive; Windows receives it in WinHttpReceiveResponse, on the value set after.
-    const auto responseWait = [&] {
-        DWORD wait = bounded(*http, receiveTimeout);
-        WinHttpSetOption(http->request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &wait,
-                         sizeof wait);
-    };
-    responseWait();
-    require(WinHttpSendRequest(http->request, L"Cache-Control: no-cache\r\n",
-                               static_cast<DWORD>(-1), WINHTTP_NO_REQUEST_DATA, 0, 0, 0),
+    // A head that grows without end fails at this size, not when memory runs out.
+    DWORD headSize = headLimit;
+    WinHttpSetOption(http->request, WINHTTP_OPTION_MAX_RESPONSE_HEADER_SIZE, &headSize,
+                     sizeof headSize);
+    // WinHTTP's own wait for the whole head, 90 s by default, gets the receive wait; the wait
+    // below bounds the head the same way wherever WinHTTP receives it.
+    DWORD headWait = bounded(*http, receiveTimeout);
+    WinHttpSetOption(http->request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headWait,
+                     sizeof headWait);
+
+    const BOOL sent =
+        WinHttpSendRequest(http->request, L"Cache-Control: no-cache\r\n", static_cast<DWORD>(-1),
+                           WINHTTP_NO_REQUEST_DATA, 0, 0, reinterpret_cast<DWORD_PTR>(context));
+    require(sent != FALSE, connectFailed);
+    // WinHTTP's own waits bound these phases; this bounds them wherever it applies them. Some
+    // WinHTTPs receive the head before the send completes: its wait counts from the request.
+    Ended ended = await(*http, within(*http, resolveTimeout + connectTimeout + sendTimeout), true);
+    require(ended != Ended::stopped, cancelled);
+    require(ended == Ended::completed &&
+                http->completion == WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE,
             connectFailed);
-    require(!(watch && cancel->load()), cancelled);
-    require(deadline == 0 || milliseconds() < deadline, connectFailed);
-    responseWait();
-    require(WinHttpReceiveResponse(http->request, nullptr), connectFailed);
+    // The whole head within the receive wait from the request, however it dribbles in.
+    require(WinHttpReceiveResponse(http->request, nullptr) != FALSE, connectFailed);
+    if (http->sent == 0) http->sent = GetTickCount64();
+    ended = await(*http, deadline, true);
+    require(ended != Ended::stopped, cancelled);
+    require(ended == Ended::completed &&
+                http->completion == WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE,
+            connectFailed);
     return http;
 }
 
@@ -117,22 +233,19 @@ std::uint32_t httpLength(Http& http) {
 }
 
 std::size_t httpRead(Http& http, char* buffer, std::size_t size) {
-    if (http.deadline != 0) {
-        if (GetTickCount64() >= http.deadline) throw std::runtime_error(readFailed);
-        // Not examined: the read then waits its usual time.
-        DWORD wait = bounded(http, receiveTimeout);
-        WinHttpSetOption(http.request, WINHTTP_OPTION_RECEIVE_TIMEOUT, &wait, sizeof wait);
-        // Only what has arrived: Wine's read waits until the whole buffer is full, so a body
-        // that trickles would hold a single read far past the deadline.
-        DWORD available = 0;
-        if (!WinHttpQueryDataAvailable(http.request, &available))
-            throw std::runtime_error(readFailed);
-        if (available == 0) return 0;
-        size = std::min<std::size_t>(size, available);
-    }
-    DWORD count = 0;
-    if (!WinHttpReadData(http.request, buffer, static_cast<DWORD>(size), &count))
-        throw std::runtime_error(readFailed);
+    require(http.deadline == 0 || GetTickCount64() < http.deadline, readFailed);
+    // Not examined: the read then waits its usual time.
+    DWORD wait = bounded(http, receiveTimeout);
+    WinHttpSetOption(http.request, WINHTTP_OPTION_RECEIVE_TIMEOUT, &wait, sizeof wait);
+    // Only what has arrived: a read asked for more waits until its whole buffer is full.
+    call(http, WinHttpQueryDataAvailable(http.request, nullptr),
+         WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE, within(http, receiveTimeout), readFailed);
+    if (http.count == 0) return 0;
+    const auto ask = static_cast<DWORD>(std::min<std::size_t>({size, http.count, bufferSize}));
+    call(http, WinHttpReadData(http.request, http.buffer, ask, nullptr),
+         WINHTTP_CALLBACK_STATUS_READ_COMPLETE, within(http, receiveTimeout), readFailed);
+    const DWORD count = std::min(http.count, ask);
+    std::memcpy(buffer, http.buffer, count);
     return count;
 }
 

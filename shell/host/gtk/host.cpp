@@ -10,6 +10,8 @@
 #include <ctime>
 #include <utility>
 
+#include <unistd.h>
+
 namespace launcher::host {
 
 GtkWidget* window = nullptr;
@@ -106,6 +108,10 @@ void open(const std::u16string& target) {
         g_error_free(error);
     }
     g_free(uri);
+}
+
+void endProcess(int code) {
+    _exit(code);
 }
 
 LocalTime localTime() {

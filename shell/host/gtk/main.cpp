@@ -17,8 +17,6 @@ namespace launcher::host {
 namespace {
 
 constexpr const char* title = "Orbel Launcher";
-constexpr const char* busyRefusal =
-    "Cancel the download or let installation finish before closing.";
 
 std::filesystem::path exeFolder() {
     return std::filesystem::read_symlink("/proc/self/exe").parent_path();
@@ -64,10 +62,7 @@ bool guard(int (&locks)[2]) {
 
 gboolean closing(GtkWidget*, GdkEvent*, gpointer) {
     bool keep = false;
-    guarded([&] {
-        keep = state.value("busy", false);
-        if (keep) notice(busyRefusal);
-    });
+    guarded([&] { keep = !mayClose(); });
     return keep;
 }
 
@@ -99,11 +94,10 @@ void createWindow() {
     g_signal_connect(window, "destroy", G_CALLBACK(destroyed), nullptr);
 }
 
-// Stops a worker that still runs: set the cancel flag, then wait for it.
-void stopWorker() {
+// Stops a worker that still runs; its payloads from then on are freed, not handled.
+void stopJob(int code) {
     closed = true;
-    cancelled.exchange(true);
-    if (worker.joinable()) worker.join();
+    launcher::stopWorker(code);
 }
 
 int run(int argc, char** argv) {
@@ -132,7 +126,7 @@ int run(int argc, char** argv) {
 
     // Shutdown: stop and join the worker, drop the queued payloads, release the page.
     if (window) gtk_widget_destroy(window);
-    stopWorker();
+    stopJob(0);
     drainPayloads();
     web = nullptr;
     for (int lock : locks)
@@ -153,7 +147,7 @@ int main(int argc, char** argv) {
         closed = true;
         launcher::cancelled.exchange(true);
         messageBox(error.what(), GTK_MESSAGE_ERROR);
-        stopWorker();
+        stopJob(1);
         drainPayloads();
         return 1;
     }

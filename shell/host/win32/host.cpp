@@ -43,6 +43,14 @@ void open(const std::u16string& target) {
                   nullptr, SW_SHOWNORMAL);
 }
 
+void endProcess(int code) {
+    // Not ExitProcess: the library detach it runs could wait for a lock that a thread it has
+    // just ended held.
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
+    for (;;) {
+    }
+}
+
 LocalTime localTime() {
     SYSTEMTIME now{};
     GetLocalTime(&now);

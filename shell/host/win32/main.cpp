@@ -69,8 +69,7 @@ void dropPayloads() {
 }
 
 void shutdown(HANDLE guard) {
-    cancelled.exchange(true);
-    if (worker.joinable()) worker.join();
+    stopWorker(0);
     dropPayloads();
     if (controller != nullptr) controller->Close();
     if (web != nullptr) web->Release();
@@ -117,10 +116,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR tail, int) {
     try {
         return run(instance, tail);
     } catch (const std::exception& error) {
-        failureBox(boxText(error.what()));
-        // A job may still run; a thread left unjoined would end the process abnormally.
+        // A job may still run: told to stop before the box, so that no install goes on behind
+        // it, and joined once the box is closed (a thread left unjoined would end the process
+        // abnormally).
         cancelled.exchange(true);
-        if (worker.joinable()) worker.join();
+        failureBox(boxText(error.what()));
+        stopWorker(1);
         return 1;
     }
 }

@@ -22,10 +22,7 @@ LRESULT handleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         resize();
         return 0;
     case WM_CLOSE:
-        if (state.value("busy", false))
-            notice("Cancel the download or let installation finish before closing.");
-        else
-            DestroyWindow(window);
+        if (mayClose()) DestroyWindow(window);
         return 0;
     case WM_GETMINMAXINFO: {
         auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
