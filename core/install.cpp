@@ -13,6 +13,9 @@ using nlohmann::json;
 
 namespace {
 
+// The checksum list must arrive whole within this time, like every document from the server.
+constexpr std::uint32_t listTime = 30000;
+
 // Removes the install's staging folder on every exit; a failed removal is not reported.
 struct Staging {
     fs::path folder;
@@ -113,7 +116,9 @@ Release install(const fs::path& support, std::atomic<bool>& cancelled, ProgressC
     const fs::path game = support / "Games" / "OrbelZolta-Windows";
     require(!gameRunning(game / "OrbelZolta.exe"), "Close Zolta before installing its update.");
     settle(game);
-    Release release = selectRelease(fetch(u"downloads/SHA256SUMS.txt", {}, &cancelled, nullptr));
+    // No Cancel is offered while the list is fetched: only its time limit ends a slow server.
+    Release release =
+        selectRelease(fetch(u"downloads/SHA256SUMS.txt", {}, &cancelled, nullptr, listTime));
 
     sweep(support);
     const fs::path folder = support / stagingName();
