@@ -26,6 +26,24 @@ nlohmann::json finalEvent(std::uint64_t received) {
     return {{"progress", 100}, {"received", mb(received)}, {"total", mb(received)}};
 }
 
+constexpr const char* cancelledText =
+    "Download cancelled. Your existing installation is unchanged.";
+
+bool isSet(const std::atomic<bool>* cancel) {
+    return cancel && cancel->load();
+}
+
+// A transfer that fails once the flag is set was ended by the cancel, whichever wait's end
+// came first (a stalled read's time-out, say): it is told as the cancel.
+template <typename Step> auto transfer(const std::atomic<bool>* cancel, Step step) {
+    try {
+        return step();
+    } catch (const std::runtime_error&) {
+        require(!isSet(cancel), cancelledText);
+        throw;
+    }
+}
+
 } // namespace
 
 std::string fetch(const std::u16string& name, const std::filesystem::path& destination,
@@ -34,7 +52,8 @@ std::string fetch(const std::u16string& name, const std::filesystem::path& desti
     const std::uint64_t limit = toFile ? fileLimit : memoryLimit;
     const std::uint64_t deadline = ms == 0 ? 0 : platform::milliseconds() + ms;
     // Declared before the file, so the file is closed first on every exit.
-    platform::HttpRequest request = platform::httpGet(u"/zolta/" + name, deadline, cancel);
+    platform::HttpRequest request =
+        transfer(cancel, [&] { return platform::httpGet(u"/zolta/" + name, deadline, cancel); });
     require(platform::httpStatus(*request) == 200,
             "The release server did not return the requested file.");
     const std::uint32_t length = platform::httpLength(*request);
@@ -50,9 +69,9 @@ std::string fetch(const std::u16string& name, const std::filesystem::path& desti
     std::uint64_t received = 0;
     std::uint64_t lastEvent = 0;
     for (;;) {
-        require(!(cancel && cancel->load()),
-                "Download cancelled. Your existing installation is unchanged.");
-        const std::size_t count = platform::httpRead(*request, buffer.get(), bufferSize);
+        require(!isSet(cancel), cancelledText);
+        const std::size_t count = transfer(
+            cancel, [&] { return platform::httpRead(*request, buffer.get(), bufferSize); });
         if (count == 0) break;
         received += count;
         require(received <= limit, "Release exceeds the download size limit");
@@ -68,7 +87,10 @@ std::string fetch(const std::u16string& name, const std::filesystem::path& desti
             lastEvent = now;
         }
     }
-    require(length == 0 || received == length, "Download is incomplete");
+    if (length != 0 && received != length) {
+        require(!isSet(cancel), cancelledText);
+        throw std::runtime_error("Download is incomplete");
+    }
     if (progress) progress(finalEvent(received));
     return result;
 }

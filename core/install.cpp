@@ -14,6 +14,9 @@ using nlohmann::json;
 
 namespace {
 
+// The checksum list must arrive whole within this time, like every document from the server.
+constexpr std::uint32_t listTime = 30000;
+
 // Removes the install's staging folder on every exit; a failed removal is not reported.
 struct Staging {
     fs::path folder;
@@ -149,7 +152,9 @@ static Release installSteps(const fs::path& support, std::atomic<bool>& cancelle
     const fs::path game = support / "Games" / "OrbelZolta-Windows";
     require(!gameRunning(game / "OrbelZolta.exe"), "Close Zolta before installing its update.");
     settle(game, support);
-    Release release = selectRelease(fetch(u"downloads/SHA256SUMS.txt", {}, &cancelled, nullptr));
+    // No Cancel is offered while the list is fetched: only its time limit ends a slow server.
+    Release release =
+        selectRelease(fetch(u"downloads/SHA256SUMS.txt", {}, &cancelled, nullptr, listTime));
 
     sweep(support);
     const fs::path folder = support / stagingName();

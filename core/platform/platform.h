@@ -30,12 +30,12 @@ struct HttpClose {
 using HttpRequest = std::unique_ptr<Http, HttpClose>;
 
 // Sends GET path to the release host and receives the response headers. Every wait of the
-// request, its reads included, ends by deadline (on the milliseconds clock; 0: none). A *cancel
-// (may be null) that becomes set while the headers are awaited ends the wait with "Download
-// cancelled. Your existing installation is unchanged."; one already set when the call begins
-// does not, so the response is still tested, and is not watched by the reads either. A head that
-// grows past the platform's size limit fails. Otherwise throws "Cannot initialize secure
-// download" or "Secure download failed. Check your connection and try again.".
+// request, name resolution and its reads included, ends by deadline (on the milliseconds clock;
+// 0: none). A *cancel (may be null) that becomes set during the request ends whatever wait it
+// meets, here or in httpRead, with "Download cancelled. Your existing installation is
+// unchanged."; one already set when the call begins does not, so the response is still tested.
+// A head that grows past the platform's size limit fails. Otherwise throws "Cannot initialize
+// secure download" or "Secure download failed. Check your connection and try again.".
 HttpRequest httpGet(const std::u16string& path, std::uint64_t deadline,
                     const std::atomic<bool>* cancel);
 
@@ -45,9 +45,12 @@ std::uint32_t httpStatus(Http& http);
 // The announced Content-Length; 0 when there is none or it cannot be read.
 std::uint32_t httpLength(Http& http);
 
-// Reads at most size body bytes into buffer, no more than have arrived; 0 once the body has
-// ended. Throws "Download interrupted. Please try again.", also when the *cancel given to httpGet
-// becomes set while the read waits (the caller tells a cancel by its flag).
+// Reads at most size body bytes into buffer, no more than have arrived. Returns 0 only once the
+// body's end is proven: the announced length reached, the last chunk read, or a body with neither
+// ended by the TLS close_notify (with a length, a clean close before it also gives 0, for the
+// caller's length test). Otherwise throws "Download interrupted. Please try again." or the cancel
+// message of httpGet (a read that a cancel ends may give either: the caller tells a cancel by its
+// flag).
 std::size_t httpRead(Http& http, char* buffer, std::size_t size);
 
 // Renames the folder from to to on one volume. Never replaces or merges into anything that

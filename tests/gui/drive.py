@@ -10,7 +10,8 @@
       (inside the network test runner)
       CASE "install": start, second start, Install with progress, close refused, complete, Play
       CASE "unknown": a linked game without a release marker, installed over by the latest
-      CASE "cancel": Cancel during a stalled download without a length
+      CASE "cancel": Cancel during a stalled download without a length, then a checksum list
+      that trickles while "Preparing"
       CASE "scaled": Install in the smallest window with the text scaled 1.5 times
       CASE "navigation": the launcher with the probe page of probe/, which moves its own address
       without loading a new document; the launcher keeps it on its start address and answering
@@ -40,6 +41,7 @@ UPDATE = (58, 66, 86)  # the page's second button: Update, or Install latest
 DANGER = (120, 34, 48)  # Cancel
 BUSY_REFUSAL = "Cancel the download or let installation finish before closing."
 SECOND = "Orbel Launcher is already open."
+CANCELLED = "Download cancelled. Your existing installation is unchanged."
 
 
 def make_release(root, game, version, mb, rate, stall=False):
@@ -353,7 +355,9 @@ def cancel_case(display, launcher):
         display.run("xdotool", "mousemove", "700", "8")
         display.click(*until("the Cancel button", lambda: display.find(DANGER), 10))
         asked = time.monotonic()
-        until("Cancelling…", lambda: "Cancelling…" in display.text(main), 5)
+        # The cancel may be over before the page is read: "Cancelled" answers too.
+        until("Cancelling… or Cancelled",
+              lambda: (lambda t: "Cancelling…" in t or "Cancelled" in t)(display.text(main)), 5)
         answered = time.monotonic() - asked
         display.run("xdotool", "mousemove", "700", "8")
         display.shot("cancelling.png")
@@ -361,13 +365,18 @@ def cancel_case(display, launcher):
               f"Cancel answers at once ({answered:.1f} s) and is disabled")
         page = until("the cancel's outcome",
                      lambda: (lambda t: t if "Cancelled" in t else None)(display.text(main)), 40)
+        ended = time.monotonic() - asked
         display.shot("cancelled.png")
         check("Error" not in page and display.find(ACTION) is not None,
               "the cancelled download shows as a cancel, with Install offered again")
+        check(ended < 6, f"the stalled download ends {ended:.1f} s after Cancel, not at its time-out")
+        check("Download interrupted" not in page and page.count(CANCELLED) >= 2,
+              "the activity list tells the cancel too, not an interruption")
         games = launcher.data / "Games"
         staging = [p for p in launcher.data.iterdir() if p.name.startswith("staging-")]
         check(not (games / "OrbelZolta-Windows").exists() and not staging,
               "nothing is installed and no staging folder is left")
+        preparing_stall(display, launcher, main)
         launcher.close(process, main)
     finally:
         launcher.stop(process)
@@ -420,6 +429,31 @@ def scaled_case(display, launcher):
         launcher.close(process, main)
     finally:
         launcher.stop(process)
+
+
+def preparing_stall(display, launcher, main):
+    """A checksum list that trickles: "Preparing" offers no Cancel, so its time limit ends it."""
+    faults = Path(os.environ["ZOLTA_TEST_ROOT"]) / "faults.json"
+    kept = faults.read_text()
+    faults.write_text(json.dumps(
+        {"downloads/SHA256SUMS.txt": {"mode": "trickle", "chunk": 1, "delay": 5}}))
+    try:
+        display.run("xdotool", "mousemove", "700", "8")
+        display.click(*until("the Install button", lambda: display.find(ACTION), 10))
+        started = time.monotonic()
+        until("Preparing", lambda: "Preparing" in display.text(main), 10)
+        page = until("the end of Preparing",
+                     lambda: (lambda t: t if "Preparing" not in t else None)(display.text(main)),
+                     60)
+        took = time.monotonic() - started
+        display.shot("preparing-stalled.png")
+        check(took < 40 and "Download interrupted. Please try again." in page
+              and display.find(ACTION) is not None,
+              f"a trickling checksum list ends Preparing after {took:.0f} s with the usual "
+              "failure, Install offered again")
+        check(not (launcher.data / "Games" / "OrbelZolta-Windows").exists(), "nothing is installed")
+    finally:
+        faults.write_text(kept)
 
 
 def navigation_case(display, launcher):

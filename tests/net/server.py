@@ -29,6 +29,9 @@ Modes (options in brackets):
              (60); never an end of the head
   dribble    the response head one byte every [delay] seconds (1) for [seconds] (60); never
              finished
+  Bodies whose end is not proven (both without a length; [send] bytes, the whole body by default):
+  fin        no coding: the body ends with a TCP close that no TLS close_notify precedes
+  nolastchunk  chunked: a clean close (close_notify) where the last chunk should follow
 Options for every mode: [chunked] true sends the body without a length, chunked; [size] serves that many zero bytes instead of a file (no file needed);
 [length] announces that Content-Length instead of the real one.
 """
@@ -135,7 +138,29 @@ class Handler(http.server.BaseHTTPRequestHandler):
         body = self.body(root, name, fault)
         if body is None:
             return self.plain(404)
+        if mode in ("fin", "nolastchunk"):
+            return self.unproven(body, mode, fault)
         self.serve(body, mode, fault)
+
+    def unproven(self, body, mode, fault):
+        chunked = mode == "nolastchunk"
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        if chunked:
+            self.send_header("Transfer-Encoding", "chunked")
+        self.send_header("Connection", "close")
+        self.end_headers()
+        try:
+            for data in body.pieces(int(fault.get("send", body.size)), 1 << 20):
+                self.wfile.write(b"%x\r\n%s\r\n" % (len(data), data) if chunked else data)
+            self.wfile.flush()
+            if chunked:
+                return self.close_cleanly()
+            # SSLSocket.shutdown drops the TLS layer first: a bare FIN, as anyone on the path
+            # could inject.
+            self.connection.shutdown(socket.SHUT_WR)
+        except (OSError, ssl.SSLError):
+            pass
 
     def body(self, root, name, fault):
         if "size" in fault:

@@ -5,6 +5,9 @@
 #include <optional>
 #include <thread>
 
+#ifndef _WIN32
+#include "dead_resolver.h"
+#endif
 #include "installs.h"
 #include "launcher_core.h"
 #include "shell.h"
@@ -275,6 +278,50 @@ TEST_F(Jobs, ClosingStopsARunningCheck) {
     }
 }
 
+#ifndef _WIN32
+// After a close the worker ends within 2 s, whatever phase its transfer is in, and no document
+// takes longer than its 30 s, whatever the resolver does.
+TEST_F(Jobs, ClosingStopsTheCheckInEveryPhase) {
+    struct Case {
+        const char* name;
+        json faults;
+        bool deadResolver;
+    };
+    const Case cases[] = {
+        {"body stalls",
+         {{"api/health", {{"mode", "stall"}, {"send", 10}, {"seconds", 40}}}},
+         false},
+        {"name resolution hangs", json::object(), true},
+    };
+    serve("api/health", nested(40));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::optional<dead_resolver::DeadResolver> resolver;
+        if (c.deadResolver) resolver.emplace();
+        release_server::faults(c.faults);
+        run({{"action", "refresh"}});
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        const auto start = std::chrono::steady_clock::now();
+        launcher::cancelled = true;
+        launcher::worker.join();
+        EXPECT_LT(since(start), std::chrono::seconds(4));
+        testhost::reset(folder.path);
+        launcher::ready = true;
+    }
+}
+
+TEST_F(Jobs, CheckIsBoundedWhateverTheResolverDoes) {
+    dead_resolver::DeadResolver resolver;
+    launcher::state["latestVersion"] = "1.0.0";
+    const auto start = std::chrono::steady_clock::now();
+    run({{"action", "refresh"}});
+    ASSERT_TRUE(testhost::finish(std::chrono::seconds(120)));
+    EXPECT_LT(since(start), std::chrono::seconds(2 * 30 + 6)); // two documents
+    EXPECT_EQ(testhost::notices(), std::vector<std::string>{unchecked});
+    EXPECT_EQ(testhost::lastState()["latestVersion"], "1.0.0");
+}
+#endif
+
 TEST_F(Jobs, EarlierCancelLeavesTheCheckAlone) {
     serve("api/health", R"({"status":"online"})");
     serve("downloads/releases.json", R"({"version":"2.1.0","windowsMB":1})");
@@ -291,13 +338,18 @@ TEST_F(Jobs, SelfTestRefusesDeepOrSlowDocuments) {
         std::string health;
         json faults;
         std::string error;
+        bool released = false; // the release document was read before the failure
     };
     const Case cases[] = {
         {"nested 12,000 deep", nested(12000), json::object(), tooDeep},
         {"release trickles", R"({"status":"online"})", trickle("downloads/releases.json", 3),
          "Download interrupted. Please try again."},
+        {"checksum list trickles", R"({"status":"online"})", trickle("downloads/SHA256SUMS.txt", 5),
+         "Download interrupted. Please try again.", true},
     };
     serve("downloads/releases.json", R"({"version":"2.1.0","windowsMB":1})");
+    serve("downloads/SHA256SUMS.txt",
+          std::string(64, 'a') + "  OrbelZolta-2.1.0-Windows-x64.zip\n");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         serve("api/health", c.health);
@@ -311,7 +363,7 @@ TEST_F(Jobs, SelfTestRefusesDeepOrSlowDocuments) {
         const auto report = json::parse(testhost::read(file));
         EXPECT_EQ(report["ok"], false);
         EXPECT_EQ(report["error"], c.error);
-        EXPECT_FALSE(report.contains("release"));
+        EXPECT_EQ(report.contains("release"), c.released);
     }
 }
 
@@ -402,6 +454,52 @@ TEST_F(Jobs, CancelStopsTheDownloadAndTheNextInstallStartsClean) {
     ASSERT_TRUE(testhost::finish());
     EXPECT_EQ(testhost::lastState()["stage"], "complete");
     EXPECT_EQ(testhost::lastState()["activity"].size(), 2u);
+}
+
+// Cancel during a stalled read: the read's own time-out must not win, on the page or anywhere.
+TEST_F(Jobs, CancelDuringAStalledDownloadIsToldAsACancel) {
+    publish("2.1.0");
+    const std::string archive = "downloads/OrbelZolta-2.1.0-Windows-x64.zip";
+    const auto size = fs::file_size(root / archive);
+    release_server::faults({{archive, {{"mode", "stall"}, {"send", size / 2}, {"seconds", 60}}}});
+    run({{"action", "install"}});
+    std::optional<std::chrono::steady_clock::time_point> asked;
+    ASSERT_TRUE(testhost::finish(std::chrono::seconds(60), [&] {
+        if (asked || launcher::state["stage"] != "downloading" || launcher::state["received"] == "")
+            return;
+        std::this_thread::sleep_for(std::chrono::seconds(1)); // well into the stall
+        asked = std::chrono::steady_clock::now();
+        run({{"action", "cancel"}});
+    }));
+    ASSERT_TRUE(asked);
+    EXPECT_LT(since(*asked), std::chrono::seconds(4));
+    const std::string cancelled = "Download cancelled. Your existing installation is unchanged.";
+    auto state = testhost::lastState();
+    EXPECT_EQ(state["stage"], "error");
+    EXPECT_EQ(state["message"], cancelled);
+    EXPECT_EQ(testhost::notices(), std::vector<std::string>{cancelled});
+    ASSERT_EQ(state["activity"].size(), 1u);
+    EXPECT_EQ(state["activity"][0]["text"], cancelled);
+    EXPECT_FALSE(fs::exists(managedExe()));
+}
+
+// The checksum list is a document like the others: "preparing", which offers no Cancel, ends
+// within its 30 s.
+TEST_F(Jobs, InstallGivesUpOnAChecksumListThatTrickles) {
+    publish("2.1.0");
+    release_server::faults(trickle("downloads/SHA256SUMS.txt", 5));
+    const auto start = std::chrono::steady_clock::now();
+    run({{"action", "install"}});
+    ASSERT_TRUE(testhost::finish(std::chrono::seconds(120)));
+    EXPECT_GT(since(start), std::chrono::seconds(29));
+    EXPECT_LT(since(start), std::chrono::seconds(36));
+    const std::string interrupted = "Download interrupted. Please try again.";
+    auto state = testhost::lastState();
+    EXPECT_EQ(state["stage"], "error");
+    EXPECT_EQ(state["busy"], false);
+    EXPECT_EQ(state["message"], interrupted);
+    EXPECT_EQ(testhost::notices(), std::vector<std::string>{interrupted});
+    EXPECT_FALSE(fs::exists(managedExe()));
 }
 
 // The game is in place, so the install is shown and recorded as done; the settings that could

@@ -9,8 +9,10 @@
 #include <ctime>
 #include <limits>
 #include <stdexcept>
+#include <strings.h>
 
 #include <curl/curl.h>
+#include <openssl/ssl.h>
 
 namespace zolta_launcher::platform {
 
@@ -40,8 +42,11 @@ struct Http {
     CURLcode result = CURLE_OK;
     std::string parked; // body bytes received and not yet read
     std::size_t taken = 0;
-    std::uint64_t started = 0;  // when the transfer began
-    std::uint64_t deadline = 0; // the caller's bound on every wait; 0: none
+    std::uint64_t started = 0;                 // when the transfer began
+    std::uint64_t deadline = 0;                // the caller's bound on every wait; 0: none
+    const std::atomic<bool>* cancel = nullptr; // ends any wait once set; null: none
+    bool chunked = false;                      // the response's body comes in chunks
+    bool closeNotified = false;                // the server's TLS close_notify has arrived
 };
 
 namespace {
@@ -50,6 +55,11 @@ std::size_t onHeader(char* data, std::size_t, std::size_t size, void* user) {
     auto& http = *static_cast<Http*>(user);
     const bool blank =
         (size == 2 && data[0] == '\r' && data[1] == '\n') || (size == 1 && data[0] == '\n');
+    static constexpr char coding[] = "transfer-encoding:";
+    const std::string line(data, size);
+    if (size > sizeof coding && strncasecmp(line.c_str(), coding, sizeof coding - 1) == 0 &&
+        strcasestr(line.c_str(), "chunked") != nullptr)
+        http.chunked = true;
     if (blank) {
         long status = 0;
         curl_easy_getinfo(http.easy, CURLINFO_RESPONSE_CODE, &status);
@@ -117,6 +127,45 @@ std::uint64_t headerWait(const Http& http) {
     return bounded(http, end);
 }
 
+int tlsSlot() {
+    static const int slot = SSL_CTX_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+    return slot;
+}
+
+void onTlsEvent(const SSL* ssl, int where, int value) {
+    // The read bit matters: curl sends its own close_notify as it closes the connection.
+    if ((where & SSL_CB_READ_ALERT) != SSL_CB_READ_ALERT || (value & 0xff) != SSL3_AD_CLOSE_NOTIFY)
+        return;
+    if (auto* http = static_cast<Http*>(SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), tlsSlot())))
+        http->closeNotified = true;
+}
+
+// curl takes a bare TCP close for the end of a body that has neither a length nor chunks, just
+// as it takes close_notify, so the alert is watched here. Each request has a context of its own.
+CURLcode onTlsContext(CURL*, void* context, void* user) {
+    auto* tls = static_cast<SSL_CTX*>(context);
+    if (tlsSlot() < 0 || SSL_CTX_set_ex_data(tls, tlsSlot(), user) != 1)
+        return CURLE_SSL_CONNECT_ERROR;
+    SSL_CTX_set_info_callback(tls, onTlsEvent);
+    return CURLE_OK;
+}
+
+// A body with neither a length nor chunks: only close_notify proves that it is whole.
+bool closeDelimited(Http& http) {
+    curl_off_t length = -1;
+    curl_easy_getinfo(http.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+    return length < 0 && !http.chunked;
+}
+
+[[nodiscard]] bool openssl() {
+    const char* tls = curl_version_info(CURLVERSION_NOW)->ssl_version;
+    return tls && std::strncmp(tls, "OpenSSL/", 8) == 0;
+}
+
+bool stopped(const Http& http) {
+    return http.cancel && http.cancel->load();
+}
+
 template <typename T> void set(CURL* easy, CURLoption option, T value) {
     // Options that cannot be applied leave curl's default, which is never less strict.
     curl_easy_setopt(easy, option, value);
@@ -143,7 +192,8 @@ void httpClose(Http* http) noexcept {
 HttpRequest httpGet(const std::u16string& path, std::uint64_t deadline,
                     const std::atomic<bool>* cancel) {
     static const CURLcode global = curl_global_init(CURL_GLOBAL_DEFAULT);
-    require(global == CURLE_OK, initFailed);
+    static const bool strict = openssl();
+    require(global == CURLE_OK && strict, initFailed);
     HttpRequest http(new Http);
     http->easy = curl_easy_init();
     require(http->easy != nullptr, initFailed);
@@ -163,6 +213,12 @@ HttpRequest httpGet(const std::u16string& path, std::uint64_t deadline,
     set(easy, CURLOPT_CONNECTTIMEOUT_MS,
         static_cast<long>(resolveTimeout + connectTimeout + receiveTimeout));
     set(easy, CURLOPT_NOSIGNAL, 1L);
+    // Cleanup otherwise joins the resolver thread, which can sit in a lookup for minutes after
+    // the deadline or a cancel; it is left to end by itself and free what it holds.
+    set(easy, CURLOPT_QUICK_EXIT, 1L);
+    require(curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, onTlsContext) == CURLE_OK &&
+                curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, http.get()) == CURLE_OK,
+            initFailed);
     set(easy, CURLOPT_BUFFERSIZE, static_cast<long>(pieceSize));
     set(easy, CURLOPT_HEADERFUNCTION, onHeader);
     set(easy, CURLOPT_HEADERDATA, http.get());
@@ -176,13 +232,13 @@ HttpRequest httpGet(const std::u16string& path, std::uint64_t deadline,
 
     http->deadline = deadline;
     http->started = milliseconds();
-    // A flag set while the head is awaited (the window closing) ends the wait; one already set
-    // still lets the response be tested.
-    const bool watch = cancel && !cancel->load();
-    const auto stopped = [&] { return watch && cancel->load(); };
+    // A flag set during the request (the window closing) ends its waits; one already set still
+    // lets the response be tested, and fetch stops before the first read.
+    http->cancel = cancel && !cancel->load() ? cancel : nullptr;
     const bool inTime = drive(
-        *http, [&] { return headerWait(*http); }, [&] { return http->headersDone || stopped(); });
-    require(http->headersDone || !stopped(), cancelled);
+        *http, [&] { return headerWait(*http); },
+        [&] { return http->headersDone || stopped(*http); });
+    require(http->headersDone || !stopped(*http), cancelled);
     // Once the headers are complete, what goes wrong belongs to the body and its reads.
     require(inTime && http->headersDone, connectFailed);
     return http;
@@ -211,7 +267,9 @@ std::size_t httpRead(Http& http, char* buffer, std::size_t size) {
         curl_easy_pause(http.easy, CURLPAUSE_CONT); // hands the held data to onBody at once
     }
     const bool inTime = drive(
-        http, [&] { return deadline; }, [&] { return http.parked.size() > http.taken; });
+        http, [&] { return deadline; },
+        [&] { return http.parked.size() > http.taken || stopped(http); });
+    require(!stopped(http), cancelled);
     require(inTime, readFailed);
     const std::size_t count = std::min(size, http.parked.size() - http.taken);
     if (count > 0) {
@@ -223,7 +281,7 @@ std::size_t httpRead(Http& http, char* buffer, std::size_t size) {
         }
         return count;
     }
-    if (http.result == CURLE_OK) return 0;
+    if (http.result == CURLE_OK && (http.closeNotified || !closeDelimited(http))) return 0;
     // The connection closed cleanly before the announced length: the body just ended, and the
     // caller's length test reports it. Without a length, a cut body must not pass as whole.
     if (http.result == CURLE_PARTIAL_FILE && httpLength(http) != 0) return 0;
