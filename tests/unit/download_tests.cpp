@@ -110,7 +110,12 @@ TEST_F(Download, MemoryModeReturnsTheRawBodyAndSendsTheFixedRequest) {
 }
 
 TEST_F(Download, MemoryLimitIsInclusiveWithAndWithoutLength) {
+    // A body that only a close ends is never proven whole on Windows (see below).
+#ifdef _WIN32
+    for (const char* mode : {"normal", "chunked"}) {
+#else
     for (const char* mode : {"normal", "chunked", "close"}) {
+#endif
         faults({{"at", {{"mode", mode}, {"size", 65536}}},
                 {"over", {{"mode", mode}, {"size", 65537}}}});
         EXPECT_EQ(fetch(u"at", {}, nullptr, {}).size(), 65536u) << mode;
@@ -374,16 +379,20 @@ TEST_F(Download, BodyWithoutProvenEndIsInterrupted) {
         const char* message; // null: the whole list
     };
     const Case cases[] = {
-#ifndef _WIN32 // Linux only for now: the Windows build's WinHTTP reads still end as if whole
-               // at a bare TCP close and at a clean close before the last chunk.
         {{{"mode", "fin"}, {"send", older.size()}}, interrupted},
         {{{"mode", "fin"}}, interrupted}, // every byte, and still no proof
+#ifdef _WIN32
+        // WinHTTP tells no close_notify from a bare close: a body framed by neither a length nor
+        // chunks is never proven whole.
+        {"close", interrupted},
+#else
+        // Wine's WinHTTP takes a clean close for the last chunk; Windows' decoder awaits it.
         {{{"mode", "nolastchunk"}, {"send", older.size()}}, interrupted},
         {{{"mode", "nolastchunk"}}, interrupted},
+        {"close", nullptr},
 #endif
         {"normal", nullptr},
         {"chunked", nullptr},
-        {"close", nullptr},
     };
     for (const Case& c : cases) {
         faults({{"downloads/SHA256SUMS.txt", c.fault}});
@@ -424,11 +433,7 @@ TEST_F(Download, CancelEndsAStalledBodyAsACancel) {
     const auto ended = std::chrono::steady_clock::now();
     ASSERT_TRUE(cancelling.joinable());
     cancelling.join();
-#ifdef _WIN32 // WinHTTP's blocking read cannot watch the flag: the receive wait ends it
-    EXPECT_LT(ended - asked, std::chrono::seconds(17));
-#else
     EXPECT_LT(ended - asked, std::chrono::seconds(3));
-#endif
     EXPECT_EQ(fs::file_size(file), 65536u);
 }
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <string>
 
 #include <windows.h>
 #include <winhttp.h>
@@ -232,6 +233,30 @@ std::uint32_t httpLength(Http& http) {
     return length;
 }
 
+namespace {
+
+// Whether the response frames its own end: an announced length (0 too), or the chunked coding,
+// whose last chunk WinHTTP's decoder awaits. WinHTTP tells no TLS close_notify from a bare TCP
+// close, so the end of a body framed by neither is never proven.
+bool framed(Http& http) {
+    DWORD length = 0;
+    DWORD size = sizeof length;
+    if (WinHttpQueryHeaders(http.request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+                            WINHTTP_HEADER_NAME_BY_INDEX, &length, &size, WINHTTP_NO_HEADER_INDEX))
+        return true;
+    wchar_t coding[128] = {};
+    size = sizeof coding - sizeof coding[0];
+    if (!WinHttpQueryHeaders(http.request, WINHTTP_QUERY_TRANSFER_ENCODING,
+                             WINHTTP_HEADER_NAME_BY_INDEX, coding, &size, WINHTTP_NO_HEADER_INDEX))
+        return false;
+    std::wstring text(coding);
+    for (wchar_t& c : text)
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    return text.find(L"chunked") != std::wstring::npos;
+}
+
+} // namespace
+
 std::size_t httpRead(Http& http, char* buffer, std::size_t size) {
     require(http.deadline == 0 || GetTickCount64() < http.deadline, readFailed);
     // Not examined: the read then waits its usual time.
@@ -240,7 +265,10 @@ std::size_t httpRead(Http& http, char* buffer, std::size_t size) {
     // Only what has arrived: a read asked for more waits until its whole buffer is full.
     call(http, WinHttpQueryDataAvailable(http.request, nullptr),
          WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE, within(http, receiveTimeout), readFailed);
-    if (http.count == 0) return 0;
+    if (http.count == 0) {
+        require(framed(http), readFailed);
+        return 0;
+    }
     const auto ask = static_cast<DWORD>(std::min<std::size_t>({size, http.count, bufferSize}));
     call(http, WinHttpReadData(http.request, http.buffer, ask, nullptr),
          WINHTTP_CALLBACK_STATUS_READ_COMPLETE, within(http, receiveTimeout), readFailed);
