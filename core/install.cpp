@@ -147,8 +147,10 @@ void activate(const fs::path& staged, const fs::path& game) {
     platform::removeTree(recovery, ignored);
 }
 
-static Release installSteps(const fs::path& support, std::atomic<bool>& cancelled,
-                            ProgressCallback progress) {
+namespace {
+
+Release installSteps(const fs::path& support, std::atomic<bool>& cancelled,
+                     ProgressCallback progress) {
     const fs::path game = support / "Games" / "OrbelZolta-Windows";
     require(!gameRunning(game / "OrbelZolta.exe"), "Close Zolta before installing its update.");
     settle(game, support);
@@ -181,6 +183,8 @@ static Release installSteps(const fs::path& support, std::atomic<bool>& cancelle
     activate(staged, game);
     return release;
 }
+
+} // namespace
 
 Release install(const fs::path& support, std::atomic<bool>& cancelled, ProgressCallback progress) {
     // The file-system library's errors speak of paths in its own words. Every step that raises

@@ -25,6 +25,12 @@ TEST(LongPath, MapsEveryFormToTheExtendedOneOnce) {
         {L"\\\\?\\C:\\Games\\a/b", L"\\\\?\\C:\\Games\\a/b"},
         {L"\\\\?\\UNC\\server\\share\\Games", L"\\\\?\\UNC\\server\\share\\Games"},
         {L"\\\\.\\pipe\\name", L"\\\\.\\pipe\\name"},
+        {L"//?/C:/Games", L"\\\\?\\C:\\Games"},
+        // ".." stops at the share, as it does at a drive; no separator is left at the end.
+        {L"\\\\server\\share\\..\\Games\\", L"\\\\?\\UNC\\server\\share\\Games"},
+        {L"C:\\..\\Games\\", L"\\\\?\\C:\\Games"},
+        {L"C:\\", L"\\\\?\\C:\\"},
+        {L"C:\\\\Games\\\\OrbelZolta-Windows", L"\\\\?\\C:\\Games\\OrbelZolta-Windows"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(fs::path(c.path).string());

@@ -273,6 +273,8 @@ std::size_t httpRead(Http& http, char* buffer, std::size_t size) {
     call(http, WinHttpReadData(http.request, http.buffer, ask, nullptr),
          WINHTTP_CALLBACK_STATUS_READ_COMPLETE, within(http, receiveTimeout), readFailed);
     const DWORD count = std::min(http.count, ask);
+    // A read that brings nothing ends the body only where its end is proven.
+    require(count != 0 || framed(http), readFailed);
     std::memcpy(buffer, http.buffer, count);
     return count;
 }

@@ -2,6 +2,7 @@
 
 #include "../platform.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -10,26 +11,41 @@
 namespace zolta_launcher::platform {
 
 std::filesystem::path longPath(const std::filesystem::path& path) {
-    const std::wstring& name = path.native();
     // Already extended ("\\?\") or a device path ("\\.\"): the system takes these as they are.
-    if (name.starts_with(L"\\\\?\\") || name.starts_with(L"\\\\.\\")) return path;
-    auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
-    auto network = [&](const std::wstring& text) {
-        return text.size() > 2 && separator(text[0]) && separator(text[1]);
+    const auto device = [](const std::wstring& text) {
+        return text.starts_with(L"\\\\?\\") || text.starts_with(L"\\\\.\\");
     };
-    std::wstring full = name;
-    if (!network(full) && !path.is_absolute()) {
+    if (device(path.native())) return path;
+    std::wstring name = path.native();
+    std::replace(name.begin(), name.end(), L'/', L'\\');
+    if (device(name)) return name;
+    // The extended form turns off the system's own normalisation, so it happens here, by the
+    // text alone: "." and ".." resolved, "/" made "\\", no trailing separator. The root (the
+    // drive, or a network path's server and share) is kept apart: ".." never climbs above it.
+    std::wstring root = L"\\\\?\\";
+    std::wstring rest;
+    if (name.starts_with(L"\\\\")) {
+        const std::size_t server = name.find(L'\\', 2);
+        const std::size_t share =
+            server == std::wstring::npos ? server : name.find(L'\\', server + 1);
+        root += L"UNC\\" + name.substr(2, share == std::wstring::npos ? share : share - 2);
+        if (share != std::wstring::npos) rest = name.substr(share);
+    } else {
         // A relative path is held to MAX_PATH in any case: the system may make it absolute.
         std::error_code ec;
-        full = std::filesystem::absolute(path, ec).native();
-        if (ec) return path;
+        const std::wstring full = std::filesystem::absolute(name, ec).native();
+        if (ec || full.size() < 2 || full[1] != L':') return path;
+        root += full.substr(0, 2);
+        rest = full.substr(2);
     }
-    // The extended form turns off the system's own normalisation, so it happens here, by the
-    // text alone: "." and ".." resolved and "/" made "\\". A network path "\\server\share\..."
-    // becomes "\\?\UNC\server\share\...".
-    if (network(full))
-        return L"\\\\?\\UNC\\" + std::filesystem::path(full.substr(2)).lexically_normal().native();
-    return L"\\\\?\\" + std::filesystem::path(full).lexically_normal().native();
+    // One separator first, and runs of them made one, so the rest never reads as a root name.
+    rest.insert(0, 1, L'\\');
+    rest.erase(std::unique(rest.begin(), rest.end(),
+                           [](wchar_t a, wchar_t b) { return a == L'\\' && b == L'\\'; }),
+               rest.end());
+    std::wstring normal = std::filesystem::path(rest).lexically_normal().native();
+    while (normal.size() > 1 && normal.back() == L'\\') normal.pop_back();
+    return root + normal;
 }
 
 namespace {
