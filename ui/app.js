@@ -319,6 +319,17 @@
     }
   });
 
+  // On a narrow page the side column lies below the fold, where a notice would come and go
+  // unseen: notices then sit in the art band, which is always in view.
+  const narrow = matchMedia("(max-width: 900px)");
+  function placeNotices() {
+    const box = $("toasts");
+    if (narrow.matches) document.querySelector(".art").append(box);
+    else document.querySelector("aside .grow").before(box);
+  }
+  narrow.addEventListener("change", placeNotices);
+  placeNotices();
+
   const act = (id, action) => $(id).addEventListener("click", () => launcher.send(action));
   $("primary").addEventListener("click", (event) =>
     launcher.send(event.currentTarget.dataset.action || "install")

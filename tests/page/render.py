@@ -72,14 +72,16 @@ VIEW = """
   };
   const inside = (r) => r.left >= -1 && r.top >= -1 && r.right <= innerWidth + 1 &&
     r.bottom <= innerHeight + 1;
-  // The main actions and the progress must be on screen and uncovered without any scrolling.
+  // The main actions, the progress and every notice must be on screen and uncovered without any
+  // scrolling: a notice lasts a few seconds and is seen on arrival or not at all.
   const main = [];
-  for (const e of document.querySelectorAll("#primary, #install, #cancel, #progress")) {
+  for (const e of document.querySelectorAll("#primary, #install, #cancel, #progress, .toast")) {
     if (!visible(e)) continue;
     const r = e.getBoundingClientRect();
     const hit = document.elementFromPoint(r.left + r.width / 2, r.top + r.height / 2);
-    if (!inside(r)) main.push(`${e.id} is off screen`);
-    else if (!hit || !e.contains(hit)) main.push(`${e.id} is covered`);
+    const name = e.id || e.className;
+    if (!inside(r)) main.push(`${name} is off screen`);
+    else if (!hit || !e.contains(hit)) main.push(`${name} is covered`);
   }
   const controls = [...document.querySelectorAll("button"), document.querySelector(".switch")]
     .filter(visible).map((e) => {
@@ -466,7 +468,8 @@ SIZES = [("", 1440, 960), ("-small", 1060, 760), ("-530x380", 530, 380),
          ("-707x507", 707, 507), ("-720x480", 720, 480), ("-960x640", 960, 640),
          ("-2560x1440", 2560, 1440)]
 SIZED = ("not-installed", "update-available", "unknown-version", "downloading",
-         "downloading-without-length", "error-drops-stage-line", "long-texts")
+         "downloading-without-length", "error-drops-stage-line", "long-texts", "error-notice",
+         "notice-alone")
 
 
 def deliver(browser, message):
