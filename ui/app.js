@@ -344,7 +344,7 @@
   $("refresh").addEventListener("click", () => {
     if (state === null || state.busy === true) return;
     checkAsked = true;
-    renderActions();
+    render(); // Refresh, disabled while the check runs, hands its focus on
     launcher.send("refresh");
   });
   act("locate", "locate");

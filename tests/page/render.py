@@ -453,9 +453,10 @@ CASES = {
     "refresh": [
         state(),
         click("Refresh"),
-        see(sent=["refresh"], actions={"Install": "install", "Locate game": "locate",
-                                       "Show files": "showFiles", "Web page": "website",
-                                       "switch": "autoCheck:false"}),
+        # Refresh is disabled while the check runs: its focus goes on to the main action.
+        see(sent=["refresh"], focus="primary",
+            actions={"Install": "install", "Locate game": "locate", "Show files": "showFiles",
+                     "Web page": "website", "switch": "autoCheck:false"}),
         state(),
         see(actions={"Install": "install", **IDLE})],
 }
