@@ -10,6 +10,7 @@
   let pending = []; // notices held until the state that follows them is known
   let flushTimer = 0;
   let announced = ""; // the stage and message last told to assistive technology
+  let stageAlert = ""; // the failure the state just rendered told; its notice is not told again
   let parked = false; // focus waits on the progress for a control to take it
 
   // The launcher's notice after a release check; it would contradict an "Update available".
@@ -178,8 +179,12 @@
     const first = announced === "";
     announced = now;
     if (first && stage === "idle") return;
-    if (stage === "error") announce(message || stageNames.error, true);
-    else announce([stageNames[stage], message].filter(Boolean).join(". "), false);
+    if (stage === "error") {
+      stageAlert = message;
+      announce(message || stageNames.error, true);
+    } else {
+      announce([stageNames[stage], message].filter(Boolean).join(". "), false);
+    }
   }
 
   function renderActions() {
@@ -259,7 +264,8 @@
     return shownStage() === "cancelled" && message === state.message;
   }
 
-  function toast(message) {
+  // Shows a notice; "told" when the error stage announced the same text a moment ago.
+  function toast(message, told) {
     const failed = !informing.has(message);
     const item = document.createElement("div");
     item.className = "toast";
@@ -274,7 +280,7 @@
     body.className = "text";
     body.textContent = message;
     item.append(body);
-    announce(message, failed);
+    if (!told) announce(message, failed);
     const box = $("toasts");
     box.append(item);
     while (box.children.length > 3) box.firstElementChild.remove();
@@ -288,7 +294,10 @@
     clearTimeout(flushTimer);
     const shown = pending;
     pending = [];
-    for (const message of shown) if (!contradicted(message)) toast(message);
+    for (const message of shown) {
+      if (!contradicted(message)) toast(message, message === stageAlert);
+    }
+    stageAlert = "";
   }
 
   function receiveState(data) {
@@ -303,6 +312,7 @@
     if (!same) cancelAsked = false;
     checkAsked = false;
     state = data;
+    stageAlert = "";
     render();
     flush();
   }
@@ -319,6 +329,17 @@
     }
   });
 
+  // On a narrow page the side column lies below the fold, where a notice would come and go
+  // unseen: notices then sit in the art band, which is always in view.
+  const narrow = matchMedia("(max-width: 900px)");
+  function placeNotices() {
+    const box = $("toasts");
+    if (narrow.matches) document.querySelector(".art").append(box);
+    else document.querySelector("aside .grow").before(box);
+  }
+  narrow.addEventListener("change", placeNotices);
+  placeNotices();
+
   const act = (id, action) => $(id).addEventListener("click", () => launcher.send(action));
   $("primary").addEventListener("click", (event) =>
     launcher.send(event.currentTarget.dataset.action || "install")
@@ -333,7 +354,7 @@
   $("refresh").addEventListener("click", () => {
     if (state === null || state.busy === true) return;
     checkAsked = true;
-    renderActions();
+    render(); // Refresh, disabled while the check runs, hands its focus on
     launcher.send("refresh");
   });
   act("locate", "locate");

@@ -72,14 +72,16 @@ VIEW = """
   };
   const inside = (r) => r.left >= -1 && r.top >= -1 && r.right <= innerWidth + 1 &&
     r.bottom <= innerHeight + 1;
-  // The main actions and the progress must be on screen and uncovered without any scrolling.
+  // The main actions, the progress and every notice must be on screen and uncovered without any
+  // scrolling: a notice lasts a few seconds and is seen on arrival or not at all.
   const main = [];
-  for (const e of document.querySelectorAll("#primary, #install, #cancel, #progress")) {
+  for (const e of document.querySelectorAll("#primary, #install, #cancel, #progress, .toast")) {
     if (!visible(e)) continue;
     const r = e.getBoundingClientRect();
     const hit = document.elementFromPoint(r.left + r.width / 2, r.top + r.height / 2);
-    if (!inside(r)) main.push(`${e.id} is off screen`);
-    else if (!hit || !e.contains(hit)) main.push(`${e.id} is covered`);
+    const name = e.id || e.className;
+    if (!inside(r)) main.push(`${name} is off screen`);
+    else if (!hit || !e.contains(hit)) main.push(`${name} is covered`);
   }
   const controls = [...document.querySelectorAll("button"), document.querySelector(".switch")]
     .filter(visible).map((e) => {
@@ -160,8 +162,9 @@ VIEW = """
     if (r < 3) contrast.push(`edge of ${e.id || e.className} ${r.toFixed(2)}:1`);
   }
   const toasts = [...document.querySelectorAll(".toast")];
-  const live = (kind) => [...document.querySelectorAll(`[aria-live="${kind}"]`)]
-    .map((e) => e.textContent).join(" | ");
+  // Each announcement is a line of its own.
+  const live = (kind) => [...document.querySelectorAll(`[aria-live="${kind}"] > *`)]
+    .map((e) => e.textContent);
   return {
     texts, controls, main, spills, overlaps, contrast,
     loaded: document.body.dataset.loaded === "yes",
@@ -430,6 +433,13 @@ CASES = {
     "error-notice": [
         state(**PLAYING), notice(UNCHECKED), ("wait", 0.4),
         see(toasts=[UNCHECKED], errors=[UNCHECKED], alerted=UNCHECKED)],
+    # The launcher tells a job's failure both as a notice and as the error stage's message.
+    "job-failure": [
+        state(**DOWNLOADING),
+        notice(TIMED_OUT),
+        state(stage="error", message=TIMED_OUT, activity=[{"text": TIMED_OUT, "time": "09:08"}]),
+        see(stageName="Error", message=TIMED_OUT, toasts=[TIMED_OUT], errors=[TIMED_OUT],
+            alerted=TIMED_OUT, actions={"Install": "install", **IDLE})],
     # The focused button is disabled as the work starts: focus stays on the work, and moves to
     # Cancel once there is one, and to Install once the work is over.
     "focus-follows-work": [
@@ -451,9 +461,10 @@ CASES = {
     "refresh": [
         state(),
         click("Refresh"),
-        see(sent=["refresh"], actions={"Install": "install", "Locate game": "locate",
-                                       "Show files": "showFiles", "Web page": "website",
-                                       "switch": "autoCheck:false"}),
+        # Refresh is disabled while the check runs: its focus goes on to the main action.
+        see(sent=["refresh"], focus="primary",
+            actions={"Install": "install", "Locate game": "locate", "Show files": "showFiles",
+                     "Web page": "website", "switch": "autoCheck:false"}),
         state(),
         see(actions={"Install": "install", **IDLE})],
 }
@@ -466,7 +477,8 @@ SIZES = [("", 1440, 960), ("-small", 1060, 760), ("-530x380", 530, 380),
          ("-707x507", 707, 507), ("-720x480", 720, 480), ("-960x640", 960, 640),
          ("-2560x1440", 2560, 1440)]
 SIZED = ("not-installed", "update-available", "unknown-version", "downloading",
-         "downloading-without-length", "error-drops-stage-line", "long-texts")
+         "downloading-without-length", "error-drops-stage-line", "long-texts", "error-notice",
+         "notice-alone", "job-failure")
 
 
 def deliver(browser, message):
@@ -571,9 +583,10 @@ def check_view(browser, expect, actions, problems):
             if got != wanted:
                 problems.append(f"sent {got}, wanted {wanted}")
         elif key in ("said", "alerted"):
+            # Told once: a second line with the same news would be heard twice.
             region = view["polite" if key == "said" else "assertive"]
-            if wanted not in region:
-                problems.append(f"the {key} live region holds {region!r}, not {wanted!r}")
+            if sum(wanted in line for line in region) != 1:
+                problems.append(f"the {key} live region holds {region!r}, not {wanted!r} once")
         elif key == "rings":
             check_rings(browser, problems)
         elif key != "progress":
