@@ -25,6 +25,14 @@ std::filesystem::path pickGame();
 // Opens a folder or a web address with the desktop's handler; the result is ignored.
 void open(const std::u16string& target);
 
+// The file whose lock claims a folder for one launcher.
+inline constexpr char lockFile[] = "OrbelLauncher-0.2.lock";
+
+// Claims folder for this process until it ends: an exclusive lock on folder / lockFile, which no
+// child process inherits. False when another process holds it; true when this one now does, and
+// when no lock can be made there (the folder is then left unguarded).
+[[nodiscard]] bool lockFolder(const std::filesystem::path& folder);
+
 // Ends the process at once with code, running no clean-up of any kind; any thread.
 [[noreturn]] void endProcess(int code);
 

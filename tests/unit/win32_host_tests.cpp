@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -677,6 +678,37 @@ TEST_F(Window, HandsPayloadsToTheWindowInOrderAndRefusesThemWithoutIt) {
     DestroyWindow(window);
     auto payload = std::make_unique<nlohmann::json>(nlohmann::json{{"record", "Lost"}});
     EXPECT_FALSE(launcher::host::postPayload(payload.get()));
+}
+
+// --- The single-instance guard ---
+
+// What Wine can show is asked of the real mutex; a mutex denied to this process (one that an
+// elevated launcher made) cannot be had here, so its answer is given.
+TEST(Guard, OnlyAMutexThisStartMadeIsAFirstLauncher) {
+    const std::wstring name = L"Local\\OrbelLauncherTest-" + std::to_wstring(GetCurrentProcessId());
+    HANDLE made = CreateMutexW(nullptr, FALSE, name.c_str());
+    EXPECT_TRUE(launcher::firstInSession(made, GetLastError()));
+    HANDLE again = CreateMutexW(nullptr, FALSE, name.c_str());
+    EXPECT_FALSE(launcher::firstInSession(again, GetLastError()));
+    CloseHandle(again);
+    CloseHandle(made);
+    for (DWORD error : {DWORD{ERROR_ACCESS_DENIED}, DWORD{ERROR_INVALID_HANDLE}, DWORD{0}})
+        EXPECT_FALSE(launcher::firstInSession(nullptr, error)) << error;
+}
+
+TEST(Guard, TheFolderLockSharesItsFileWithNobodyAndAFolderWithoutOneIsNotRefused) {
+    wchar_t temp[MAX_PATH + 1];
+    ASSERT_GT(GetTempPathW(MAX_PATH + 1, temp), 0u);
+    const std::filesystem::path folder = std::filesystem::path(temp) / L"orbel-lock-test";
+    std::filesystem::create_directories(folder);
+    ASSERT_TRUE(launcher::host::lockFolder(folder));
+    EXPECT_FALSE(launcher::host::lockFolder(folder));
+    HANDLE other = CreateFileW((folder / launcher::host::lockFile).c_str(), GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_EQ(other, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_TRUE(launcher::host::lockFolder(folder / L"missing"));
 }
 
 } // namespace

@@ -1,15 +1,18 @@
 // The GTK side of the shell's seam: the payload hand-off, the file dialog, the desktop's
-// handler, the local time and message boxes.
+// handler, the folder lock, the local time and message boxes.
 #include "host/host.h"
 #include "shell.h"
 #include "window.h"
 
 #include <launcher_core.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <utility>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace launcher::host {
@@ -108,6 +111,16 @@ void open(const std::u16string& target) {
         g_error_free(error);
     }
     g_free(uri);
+}
+
+bool lockFolder(const std::filesystem::path& folder) {
+    // Close-on-exec: the game started through Wine must not inherit the lock.
+    const int fd = ::open((folder / lockFile).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return true;
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true; // the descriptor stays open
+    const bool held = errno == EWOULDBLOCK;
+    ::close(fd);
+    return !held;
 }
 
 void endProcess(int code) {

@@ -1,17 +1,14 @@
 // The Linux launcher's entry point: start-up, the main window and its loop, shutdown and the
 // exceptional exit.
+#include "host/host.h"
 #include "shell.h"
 #include "window.h"
 
 #include <launcher_core.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/file.h>
 #include <system_error>
-#include <unistd.h>
 
 namespace launcher::host {
 namespace {
@@ -31,33 +28,16 @@ std::filesystem::path dataHome() {
     return std::filesystem::path(home) / ".local/share";
 }
 
-constexpr const char* lockName = "OrbelLauncher-0.2.lock";
-
-// An exclusive lock on folder / lockName, held until the process ends. -1 when another launcher
-// holds it; -2 when no lock could be made.
-int lockIn(const std::filesystem::path& folder) {
-    // Close-on-exec: the game started through Wine must not inherit the lock.
-    const int fd = ::open((folder / lockName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return -2;
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
-    const bool held = errno == EWOULDBLOCK;
-    ::close(fd);
-    return held ? -1 : -2;
-}
-
 // The single-instance guard: one launcher per data folder, since two would sweep each other's
-// staging folders, and one per session, as on Windows. A lock in the data folder and one in the
-// session's runtime folder (when there is one), held until the process ends. False when
-// another launcher holds either; a lock that cannot be made is left out. Holds at most two
-// descriptors in locks.
-bool guard(int (&locks)[2]) {
-    locks[0] = lockIn(support);
-    if (locks[0] == -1) return false;
+// staging folders, and one per session, as on Windows. The data folder's lock, and one in the
+// session's runtime folder when there is one. False when another launcher holds either.
+bool guard() {
+    if (!lockFolder(support)) return false;
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     std::error_code ignored;
-    if (runtime && runtime[0] == '/' && !std::filesystem::equivalent(runtime, support, ignored))
-        locks[1] = lockIn(runtime);
-    return locks[1] != -1;
+    if (!runtime || runtime[0] != '/' || std::filesystem::equivalent(runtime, support, ignored))
+        return true;
+    return lockFolder(runtime);
 }
 
 gboolean closing(GtkWidget*, GdkEvent*, gpointer) {
@@ -109,8 +89,7 @@ int run(int argc, char** argv) {
     managed = support / "Games/OrbelZolta-Windows";
     std::filesystem::create_directories(support);
 
-    int locks[2] = {-2, -2};
-    if (!guard(locks)) {
+    if (!guard()) {
         messageBox("Orbel Launcher is already open.", GTK_MESSAGE_INFO);
         return 0;
     }
@@ -129,8 +108,6 @@ int run(int argc, char** argv) {
     stopJob(0);
     drainPayloads();
     web = nullptr;
-    for (int lock : locks)
-        if (lock >= 0) ::close(lock);
     return 0;
 }
 

@@ -43,6 +43,15 @@ void open(const std::u16string& target) {
                   nullptr, SW_SHOWNORMAL);
 }
 
+bool lockFolder(const std::filesystem::path& folder) {
+    // Shared with nobody: while this handle is open every other open of the file fails with a
+    // sharing violation. Not inheritable, so the game does not keep it; it is never closed.
+    const std::filesystem::path file = folder / lockFile;
+    HANDLE lock = CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    return lock != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION;
+}
+
 void endProcess(int code) {
     // Not ExitProcess: the library detach it runs could wait for a lock that a thread it has
     // just ended held.
@@ -58,3 +67,11 @@ LocalTime localTime() {
 }
 
 } // namespace launcher::host
+
+namespace launcher {
+
+bool firstInSession(HANDLE mutex, DWORD error) {
+    return mutex != nullptr && error != ERROR_ALREADY_EXISTS;
+}
+
+} // namespace launcher

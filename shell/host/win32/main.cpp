@@ -9,6 +9,7 @@
 #include <cwchar>
 #include <string>
 
+#include "host/host.h"
 #include "launcher_core.h"
 #include "shell.h"
 #include "win32.h"
@@ -86,10 +87,13 @@ int run(HINSTANCE instance, const wchar_t* tail) {
         return smoke(exeDir / L"launcher-smoke-data");
 
     findDataFolder();
+    // One launcher per session, and one per data folder: two sessions of one user share it,
+    // and each install's sweep would remove the other's staging folder.
     HANDLE guard = CreateMutexW(nullptr, FALSE, L"Local\\OrbelLauncher-0.2");
-    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    const bool first = firstInSession(guard, GetLastError());
+    if (!first || !host::lockFolder(support)) {
         MessageBoxW(nullptr, L"Orbel Launcher is already open.", title, MB_OK);
-        CloseHandle(guard);
+        if (guard != nullptr) CloseHandle(guard);
         return 0;
     }
     readSettings();

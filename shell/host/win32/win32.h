@@ -19,6 +19,14 @@ extern HWND windowHandle;                   // the main window; null until creat
 extern ICoreWebView2Controller* controller; // one reference, from the controller-completed handler
 extern ICoreWebView2* web;                  // one reference, from get_CoreWebView2
 
+// --- The single-instance guard ---
+
+// Whether this start is the session's first launcher, from what CreateMutexW answered for the
+// guard's name: the handle and the error that followed. A name that existed counts as another
+// launcher, and so does a mutex that can be neither created nor opened (one that an elevated
+// launcher made is denied to the others): the guard fails closed.
+[[nodiscard]] bool firstInSession(HANDLE mutex, DWORD error);
+
 // --- The window ---
 
 // The main window's procedure. An exception is never let through the platform: it is kept,
