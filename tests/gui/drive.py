@@ -493,31 +493,31 @@ def clicks_case(display, launcher):
         check("Servers online" in page,
               "Install pressed as the check's state arrived starts the download")
 
-        for round in range(4):
-            if round:
+        for turn in range(4):
+            if turn:
                 display.run("xdotool", "mousemove", "700", "8")
                 display.click(*until("the Install button", lambda: display.find(ACTION), 10))
-                until(f"download progress (round {round + 1})",
+                until(f"download progress (press {turn + 1})",
                       lambda: progress.search(display.text(main)), 30)
             display.run("xdotool", "mousemove", "700", "8")
             cancel = until("the Cancel button", lambda: display.find(DANGER), 10)
-            if round % 2 == 0:
+            if turn % 2 == 0:
                 # Held through several progress states (the bar moves about 20 times a second).
                 held = time.monotonic() + 0.6
                 hold(display, cancel, lambda: time.monotonic() > held, "the hold", 5)
             else:
                 display.click(*cancel)
-            display.shot(f"clicks-cancel-{round + 1}.png")
+            display.shot(f"clicks-cancel-{turn + 1}.png")
             page = until("Cancelling… or Cancelled",
                          lambda: (lambda t: t if "Cancelling…" in t or "Cancelled" in t else None)(
                              display.text(main)), 10)
             page = until("the cancel's outcome",
                          lambda: (lambda t: t if "Cancelled" in t or "Ready to play" in t
                                   else None)(display.text(main)), 40)
-            display.shot(f"clicks-cancelled-{round + 1}.png")
+            display.shot(f"clicks-cancelled-{turn + 1}.png")
             check("Cancelled" in page and "Ready to play" not in page and not games.exists(),
-                  f"Cancel {'held through progress' if round % 2 == 0 else 'clicked'} during a "
-                  f"steady download cancels it (round {round + 1})")
+                  f"Cancel {'held through progress' if turn % 2 == 0 else 'clicked'} during a "
+                  f"steady download cancels it (press {turn + 1})")
         launcher.close(process, main)
     finally:
         faults.write_text(kept)
