@@ -12,6 +12,7 @@
   let announced = ""; // the stage and message last told to assistive technology
   let stageAlert = ""; // the failure the state just rendered told; its notice is not told again
   let parked = false; // focus waits on the progress for a control to take it
+  let activityShown = null; // the activity list as last rendered
 
   // What a notice is, as the launcher says: "info" informs, "checked" is the release check's
   // outcome (which an "Update available" beside it would contradict), anything else reports a
@@ -223,8 +224,8 @@
     const list = $("activity");
     const entries = Array.isArray(state.activity) ? state.activity : [];
     const shown = JSON.stringify(entries);
-    if (list.dataset.shown === shown) return;
-    list.dataset.shown = shown;
+    if (activityShown === shown) return;
+    activityShown = shown;
     list.replaceChildren(
       ...entries.map((entry) => {
         const item = document.createElement("li");
