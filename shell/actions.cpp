@@ -39,7 +39,7 @@ void onPlay(const nlohmann::json&) {
     if (busy()) return;
     detect();
     if (game.empty()) {
-        notice("Choose Install to add Zolta to your library.");
+        notice("Choose Install to add Zolta to your library.", Notice::info);
         emit();
         return;
     }
@@ -52,7 +52,7 @@ void onPlay(const nlohmann::json&) {
 void onShowFiles(const nlohmann::json&) {
     detect();
     if (game.empty()) {
-        notice("No game installed yet. Choose Install or Locate game.");
+        notice("No game installed yet. Choose Install or Locate game.", Notice::info);
     } else {
         host::open(utf16(game.parent_path()));
     }
@@ -115,7 +115,7 @@ void receive(const std::u16string& text) {
         handle(nlohmann::json::parse(zl::narrow(text), nullptr, true, false));
     } catch (const std::exception& e) {
         try {
-            notice(clean(e.what()));
+            notice(clean(e.what()), Notice::error);
         } catch (...) {
         }
     } catch (...) {

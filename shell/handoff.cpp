@@ -35,13 +35,14 @@ void apply(nlohmann::json& payload) {
         payload.erase("record");
     }
     if (payload.contains("notice")) {
-        notice(payload.at("notice").get<std::string>());
+        notice(payload.at("notice").get<std::string>(), payload.value("noticeKind", Notice::error));
         payload.erase("notice");
     }
+    payload.erase("noticeKind");
     state.update(payload);
     detect();
     emit();
-    if (!unsaved.empty()) notice(unsaved);
+    if (!unsaved.empty()) notice(unsaved, Notice::error);
 }
 
 void fail(const std::string& text) {
@@ -49,7 +50,7 @@ void fail(const std::string& text) {
     state["stage"] = "error";
     state["message"] = text;
     emit();
-    notice(text);
+    notice(text, Notice::error);
 }
 
 } // namespace

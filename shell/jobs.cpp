@@ -19,10 +19,12 @@ namespace zl = zolta_launcher;
 constexpr std::uint32_t documentTime = 30000;
 constexpr int documentDepth = 64;
 
+// A failure once Cancel was pressed is the cancel, which informs.
 void postFailure(const std::string& text) {
     try {
         post({{"finished", true},
               {"notice", text},
+              {"noticeKind", cancelled.load() ? Notice::info : Notice::error},
               {"record", text},
               {"busy", false},
               {"stage", "error"},
@@ -80,10 +82,12 @@ void checkJob() {
             zl::require(size.is_number(), "windowsMB is not a number");
             result["releaseMB"] = size.get<double>();
             result["notice"] = "Library checked. Release information is up to date.";
+            result["noticeKind"] = Notice::checked;
         } catch (...) {
             result["notice"] =
                 "Couldn\u2019t check the latest release. Your installed game is still "
                 "available.";
+            result["noticeKind"] = Notice::error;
         }
         result["finished"] = true;
         post(std::move(result));
@@ -135,11 +139,13 @@ nlohmann::json document(const std::u16string& name) {
 
 void startInstall() {
     if (working) {
-        notice("Please wait for the current operation to finish.");
+        notice("Please wait for the current operation to finish.", Notice::info);
         return;
     }
-    zl::require(!zl::gameRunning(managed / "OrbelZolta.exe"),
-                "Close Zolta before installing its update.");
+    if (zl::gameRunning(managed / "OrbelZolta.exe")) {
+        notice("Close Zolta before installing its update.", Notice::info);
+        return;
+    }
     // Every failure from here on puts the document back as it was, so the page never shows an
     // install that is not running.
     const auto before = state;
@@ -168,7 +174,7 @@ void startInstall() {
 
 bool mayClose() {
     if (state.value("busy", false)) {
-        notice("Cancel the download or let installation finish before closing.");
+        notice("Cancel the download or let installation finish before closing.", Notice::info);
         return false;
     }
     // A release check still running ends at its next wait.

@@ -15,8 +15,8 @@ void emit() {
     send({{"data", state}, {"type", "state"}});
 }
 
-void notice(const std::string& text) {
-    send({{"message", text}, {"type", "notice"}});
+void notice(const std::string& text, Notice kind) {
+    send({{"kind", kind}, {"message", text}, {"type", "notice"}});
 }
 
 } // namespace launcher

@@ -34,10 +34,20 @@ void save();         // throws "Cannot save launcher settings"
 // Posts to the page once it exists and has sent "ready"; dropped before. Throws the JSON
 // library's type error 316 for text that is not valid UTF-8.
 void send(const nlohmann::json& message);
-void emit();                          // the whole state document
-void notice(const std::string& text); // one text for the page to show
+void emit(); // the whole state document
 
-void post(nlohmann::json payload);           // worker thread; an undeliverable payload is freed
+// What a notice is, sent beside its text as "kind" so that the page styles and announces it
+// without knowing the launcher's sentences. "checked" is the release check's outcome, which
+// informs; a kind the JSON reader does not know is read as an error.
+enum class Notice { error, info, checked };
+NLOHMANN_JSON_SERIALIZE_ENUM(Notice, {{Notice::error, "error"},
+                                      {Notice::info, "info"},
+                                      {Notice::checked, "checked"}})
+void notice(const std::string& text, Notice kind); // one text for the page to show
+
+// Worker thread; an undeliverable payload is freed. A payload's "notice" is shown with the kind
+// in its "noticeKind", an error when it has none.
+void post(nlohmann::json payload);
 void handlePayload(nlohmann::json* payload); // takes ownership; never throws
 
 // A JSON document from the release server, parsed strictly (no comments): it must arrive within
@@ -45,7 +55,7 @@ void handlePayload(nlohmann::json* payload); // takes ownership; never throws
 // or the parser throws, or "The release server sent a document nested too deeply.". Any thread.
 nlohmann::json document(const std::u16string& name);
 
-void startInstall(); // refuses while a job or the managed game runs; throws the latter
+void startInstall(); // refuses with a notice while a job or the managed game runs
 void refresh();      // starts the release check unless a job runs
 
 // Whether the main window may close now. Not while an install runs: the page then gets the notice

@@ -7,26 +7,17 @@
   // The page's own memory of what it asked for, which the state document does not carry.
   let cancelAsked = false; // Cancel was pressed during this download
   let checkAsked = false; // Refresh was pressed; cleared by the next state
-  let pending = []; // notices held until the state that follows them is known
+  let pending = []; // notices ({ text, kind }) held until the state that follows them is known
   let flushTimer = 0;
   let announced = ""; // the stage and message last told to assistive technology
   let stageAlert = ""; // the failure the state just rendered told; its notice is not told again
   let parked = false; // focus waits on the progress for a control to take it
+  let activityShown = null; // the activity list as last rendered
 
-  // The launcher's notice after a release check; it would contradict an "Update available".
-  const checkedNotice = "Library checked. Release information is up to date.";
-  const cancelledText = "Download cancelled. Your existing installation is unchanged.";
-  // The launcher's notices that inform, refuse or confirm a cancel; every other notice reports a
+  // What a notice is, as the launcher says: "info" informs, "checked" is the release check's
+  // outcome (which an "Update available" beside it would contradict), anything else reports a
   // failure.
-  const informing = new Set([
-    checkedNotice,
-    cancelledText,
-    "Please wait for the current operation to finish.",
-    "Close Zolta before installing its update.",
-    "Choose Install to add Zolta to your library.",
-    "No game installed yet. Choose Install or Locate game.",
-    "Cancel the download or let installation finish before closing.",
-  ]);
+  const informs = (kind) => kind === "info" || kind === "checked";
 
   const stageNames = {
     idle: "Ready",
@@ -75,27 +66,45 @@
     return stageNames[stage] ? stage : "idle";
   }
 
-  function setText(id, value) {
+  // Each state writes only what changed: a label, class or attribute written again with the value
+  // it has would replace a button's text under a pointer that is pressing it, and WebKitGTK then
+  // drops the click.
+  function put(element, key, value) {
+    if (element[key] !== value) element[key] = value;
+  }
+  function label(id, value) {
+    put($(id), "textContent", value);
+  }
+  function data(id, key, value) {
     const element = $(id);
-    element.textContent = value;
-    element.title = value; // long texts are cut inside their box; the whole text stays at hand
+    if (element.dataset[key] !== value) element.dataset[key] = value;
+  }
+  function attribute(element, name, value) {
+    if (value === null) {
+      if (element.hasAttribute(name)) element.removeAttribute(name);
+    } else if (element.getAttribute(name) !== value) {
+      element.setAttribute(name, value);
+    }
+  }
+
+  function setText(id, value) {
+    label(id, value);
+    put($(id), "title", value); // long texts are cut inside their box; the whole text stays at hand
   }
 
   function renderServer() {
-    const server = $("server");
     if (state.online === undefined) {
-      server.dataset.online = "unknown";
-      $("serverText").textContent = "Server status unknown";
-      $("serverCounts").textContent = "";
+      data("server", "online", "unknown");
+      label("serverText", "Server status unknown");
+      label("serverCounts", "");
     } else if (state.online) {
-      server.dataset.online = "yes";
-      $("serverText").textContent = "Servers online";
-      $("serverCounts").textContent =
-        `${count(state.players)} players · ${count(state.rooms)} rooms`;
+      data("server", "online", "yes");
+      label("serverText", "Servers online");
+      label("serverCounts", `${count(state.players)} players · ${count(state.rooms)} rooms`);
     } else {
-      server.dataset.online = "no";
-      $("serverText").textContent = "Servers offline";
-      $("serverCounts").textContent = "";
+      data("server", "online", "no");
+      label("serverText", "Servers offline");
+      label("serverCounts", "");
     }
     setText("serverChecked", state.checked ? `checked ${text(state.checked, "")}` : "");
   }
@@ -114,23 +123,21 @@
       state.installed ? text(state.installedVersion, "Unknown") : "Not installed"
     );
     setText("latestVersion", text(state.latestVersion, "Not checked yet"));
-    $("releaseSize").textContent = megabytes(state.releaseMB);
-    const [label, kind] = badge();
-    $("updateBadge").textContent = label;
-    $("updateBadge").dataset.kind = kind;
+    label("releaseSize", megabytes(state.releaseMB));
+    const [name, kind] = badge();
+    label("updateBadge", name);
+    data("updateBadge", "kind", kind);
     setText("path", state.path ? `Game: ${state.path}` : "");
   }
 
   function renderProgress() {
     const stage = shownStage();
-    $("progress").dataset.stage = stage;
-    $("stageName").textContent = stageNames[stage];
+    data("progress", "stage", stage);
+    label("stageName", stageNames[stage]);
     const quiet = ["idle", "error", "cancelled"].includes(stage);
     // A failed stage's own line would read as if it were still under way.
     setText("statusLine", quiet ? "" : text(state.status, ""));
-    let message = stage === "idle" ? "" : text(state.message, "");
-    // After a cancel the download's own failure (a stall's time-out, say) is not the news.
-    if (stage === "cancelled") message = cancelledText;
+    const message = stage === "idle" ? "" : text(state.message, "");
     setText("message", message);
 
     const downloading = stage === "downloading" || stage === "cancelling";
@@ -142,11 +149,10 @@
         : 0;
     // Without an announced length there is no percentage: the bar only shows activity.
     const track = $("track");
-    track.dataset.indeterminate = downloading && !known ? "yes" : "no";
+    data("track", "indeterminate", downloading && !known ? "yes" : "no");
     const shown = stage === "complete" ? 100 : active ? percent : 0;
-    $("fill").style.width = `${shown}%`;
-    if (downloading && !known) track.removeAttribute("aria-valuenow");
-    else track.setAttribute("aria-valuenow", String(shown));
+    put($("fill").style, "width", `${shown}%`);
+    attribute(track, "aria-valuenow", downloading && !known ? null : String(shown));
 
     let figures = "";
     const received = text(state.received, "");
@@ -159,8 +165,7 @@
       figures = `${percent.toFixed(0)}%`;
     }
     setText("figures", figures);
-    if (figures) track.setAttribute("aria-valuetext", figures);
-    else track.removeAttribute("aria-valuetext");
+    attribute(track, "aria-valuetext", figures || null);
     announceStage(stage, message);
   }
 
@@ -192,34 +197,35 @@
     const primary = $("primary");
     const install = $("install");
     if (state.installed) {
-      primary.textContent = "Play";
-      primary.dataset.action = "play";
-      install.hidden = !state.updateAvailable && !versionUnknown();
-      install.textContent = versionUnknown() ? "Install latest" : "Update";
+      label("primary", "Play");
+      data("primary", "action", "play");
+      put(install, "hidden", !state.updateAvailable && !versionUnknown());
+      label("install", versionUnknown() ? "Install latest" : "Update");
     } else {
-      primary.textContent = busy ? "Installing…" : "Install";
-      primary.dataset.action = "install";
-      install.hidden = true;
+      label("primary", busy ? "Installing…" : "Install");
+      data("primary", "action", "install");
+      put(install, "hidden", true);
     }
-    primary.disabled = busy;
-    install.disabled = busy;
+    put(primary, "disabled", busy);
+    put(install, "disabled", busy);
     const cancel = $("cancel");
-    cancel.hidden = state.stage !== "downloading";
-    cancel.disabled = cancelAsked;
-    cancel.textContent = cancelAsked ? "Cancelling…" : "Cancel";
+    put(cancel, "hidden", state.stage !== "downloading");
+    put(cancel, "disabled", cancelAsked);
+    label("cancel", cancelAsked ? "Cancelling…" : "Cancel");
     const refresh = $("refresh");
-    refresh.disabled = busy || checkAsked;
-    refresh.textContent = checkAsked ? "Checking…" : "Refresh";
-    $("locate").disabled = busy;
-    $("showFiles").disabled = false;
-    $("website").disabled = false;
-    $("autoCheck").disabled = false;
-    $("autoCheck").checked = state.autoCheck !== false;
+    put(refresh, "disabled", busy || checkAsked);
+    label("refresh", checkAsked ? "Checking…" : "Refresh");
+    put($("locate"), "disabled", busy);
+    for (const id of ["showFiles", "website", "autoCheck"]) put($(id), "disabled", false);
+    put($("autoCheck"), "checked", state.autoCheck !== false);
   }
 
   function renderActivity() {
     const list = $("activity");
     const entries = Array.isArray(state.activity) ? state.activity : [];
+    const shown = JSON.stringify(entries);
+    if (activityShown === shown) return;
+    activityShown = shown;
     list.replaceChildren(
       ...entries.map((entry) => {
         const item = document.createElement("li");
@@ -231,23 +237,24 @@
         return item;
       })
     );
-    $("activityEmpty").hidden = entries.length > 0;
+    put($("activityEmpty"), "hidden", entries.length > 0);
   }
 
   // A focused button that is disabled or hidden would drop focus to the document: it moves to
-  // the working area instead, and on to Cancel, Play or Install once one of them can take it.
+  // the working area instead, and on to Play or Install once one of them can take it. Never on to
+  // Cancel: a second Enter (a double press, a repeating key) would undo the install just asked for.
   function keepFocus(before) {
     const progress = $("progress");
     const lost = before instanceof HTMLButtonElement && (before.disabled || before.hidden);
     if (!lost && !(parked && document.activeElement === progress)) return;
-    const next = ["cancel", "primary", "install"].map($).find((b) => !b.hidden && !b.disabled);
+    const next = ["primary", "install"].map($).find((b) => !b.hidden && !b.disabled);
     parked = !next;
-    (next || progress).focus();
+    if (document.activeElement !== (next || progress)) (next || progress).focus();
   }
 
   function render() {
     const before = document.activeElement;
-    document.body.dataset.loaded = "yes";
+    if (document.body.dataset.loaded !== "yes") document.body.dataset.loaded = "yes";
     renderServer();
     renderVersions();
     renderProgress();
@@ -257,16 +264,16 @@
   }
 
   // A notice that the state on screen already answers, or contradicts, is not shown.
-  function contradicted(message) {
+  function contradicted({ text: message, kind }) {
     if (state === null) return false;
-    if (message === checkedNotice && (state.updateAvailable || versionUnknown())) return true;
+    if (kind === "checked" && (state.updateAvailable || versionUnknown())) return true;
     // The panel shows the cancel; the failure it caused is not news.
     return shownStage() === "cancelled" && message === state.message;
   }
 
   // Shows a notice; "told" when the error stage announced the same text a moment ago.
-  function toast(message, told) {
-    const failed = !informing.has(message);
+  function toast({ text: message, kind }, told) {
+    const failed = !informs(kind);
     const item = document.createElement("div");
     item.className = "toast";
     item.dataset.kind = failed ? "error" : "info";
@@ -294,8 +301,8 @@
     clearTimeout(flushTimer);
     const shown = pending;
     pending = [];
-    for (const message of shown) {
-      if (!contradicted(message)) toast(message, message === stageAlert);
+    for (const notice of shown) {
+      if (!contradicted(notice)) toast(notice, notice.text === stageAlert);
     }
     stageAlert = "";
   }
@@ -323,7 +330,7 @@
       receiveState(message.data);
     } else if (message.type === "notice" && typeof message.message === "string") {
       // The launcher sends a job's notice just before the state it belongs to.
-      pending.push(message.message);
+      pending.push({ text: message.message, kind: message.kind });
       clearTimeout(flushTimer);
       flushTimer = setTimeout(flush, 150);
     }
@@ -358,6 +365,28 @@
     launcher.send("refresh");
   });
   act("locate", "locate");
+  // WebKitGTK drops the click of a press and release on a button whose text was replaced in
+  // between: a release on the button that was pressed, with no click after it, acts in its place.
+  let pressed = null;
+  let released = null;
+  document.addEventListener("pointerdown", (event) => {
+    pressed = event.button === 0 && event.target.closest ? event.target.closest("button") : null;
+  }, true);
+  document.addEventListener("pointerup", (event) => {
+    const button = pressed;
+    pressed = null;
+    if (!button || event.button !== 0 || !event.target.closest) return;
+    if (event.target.closest("button") !== button) return;
+    released = button;
+    setTimeout(() => {
+      if (released !== button) return;
+      released = null;
+      if (!button.disabled && !button.hidden) button.click();
+    });
+  }, true);
+  document.addEventListener("click", () => {
+    released = null;
+  }, true);
   act("showFiles", "showFiles");
   act("website", "website");
   $("autoCheck").addEventListener("change", (event) =>

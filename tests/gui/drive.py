@@ -13,6 +13,8 @@
       CASE "cancel": Cancel during a stalled download without a length, then a checksum list
       that trickles while "Preparing"
       CASE "scaled": Install in the smallest window with the text scaled 1.5 times
+      CASE "clicks": Install pressed as the release check's state arrives, then Cancel pressed
+      during a download at a steady rate, several times over; every press acts
       CASE "navigation": the launcher with the probe page of probe/, which moves its own address
       without loading a new document; the launcher keeps it on its start address and answering
   drive.py demo --launcher EXE --work DIR                     (inside the network test runner)
@@ -39,6 +41,7 @@ from pathlib import Path
 ACTION = (255, 128, 56)  # the page's main button: Install, or Play once installed
 UPDATE = (58, 66, 86)  # the page's second button: Update, or Install latest
 DANGER = (120, 34, 48)  # Cancel
+TOAST = (35, 40, 53)  # a notice's box
 BUSY_REFUSAL = "Cancel the download or let installation finish before closing."
 SECOND = "Orbel Launcher is already open."
 CANCELLED = "Download cancelled. Your existing installation is unchanged."
@@ -456,6 +459,71 @@ def preparing_stall(display, launcher, main):
         faults.write_text(kept)
 
 
+def hold(display, where, until_fact, what, timeout):
+    """Presses the left button at where and keeps it down until until_fact() holds (read from the
+    screen, since select-all needs the button up), then releases it: states arrive in between."""
+    display.run("xdotool", "mousemove", str(where[0]), str(where[1]), "mousedown", "1")
+    try:
+        until(what, until_fact, timeout)
+    finally:
+        display.run("xdotool", "mouseup", "1")
+
+
+def clicks_case(display, launcher):
+    """A press and release on Install or Cancel always acts, whatever states arrive in between:
+    Install held down while the release check (slowed to several seconds) ends, then Cancel during
+    a download at a steady rate, held through its progress or clicked, several times over."""
+    faults = Path(os.environ["ZOLTA_TEST_ROOT"]) / "faults.json"
+    kept = faults.read_text()
+    slowed = json.loads(kept)
+    slowed["downloads/releases.json"] = {"mode": "trickle", "chunk": 1, "delay": 0.25}
+    faults.write_text(json.dumps(slowed))
+    games = launcher.data / "Games" / "OrbelZolta-Windows"
+    process = launcher.start("launcher.log")
+    try:
+        main = launcher.window(process)
+        install = until("the Install button", lambda: display.find(ACTION), 30)
+        check(display.find(TOAST) is None, "the release check is still running")
+        # The check's state, and its notice beside Install, arrive while the button is down.
+        hold(display, install, lambda: display.find(TOAST), "the check's notice", 60)
+        faults.write_text(kept)
+        progress = re.compile(r"Downloading.*\d+% · [\d.]+ / [\d.]+ MB", re.S)
+        page = until("download progress after Install",
+                     lambda: (lambda t: t if progress.search(t) else None)(display.text(main)), 30)
+        check("Servers online" in page,
+              "Install pressed as the check's state arrived starts the download")
+
+        for turn in range(4):
+            if turn:
+                display.run("xdotool", "mousemove", "700", "8")
+                display.click(*until("the Install button", lambda: display.find(ACTION), 10))
+                until(f"download progress (press {turn + 1})",
+                      lambda: progress.search(display.text(main)), 30)
+            display.run("xdotool", "mousemove", "700", "8")
+            cancel = until("the Cancel button", lambda: display.find(DANGER), 10)
+            if turn % 2 == 0:
+                # Held through several progress states (the bar moves about 20 times a second).
+                held = time.monotonic() + 0.6
+                hold(display, cancel, lambda: time.monotonic() > held, "the hold", 5)
+            else:
+                display.click(*cancel)
+            display.shot(f"clicks-cancel-{turn + 1}.png")
+            page = until("Cancelling… or Cancelled",
+                         lambda: (lambda t: t if "Cancelling…" in t or "Cancelled" in t else None)(
+                             display.text(main)), 10)
+            page = until("the cancel's outcome",
+                         lambda: (lambda t: t if "Cancelled" in t or "Ready to play" in t
+                                  else None)(display.text(main)), 40)
+            display.shot(f"clicks-cancelled-{turn + 1}.png")
+            check("Cancelled" in page and "Ready to play" not in page and not games.exists(),
+                  f"Cancel {'held through progress' if turn % 2 == 0 else 'clicked'} during a "
+                  f"steady download cancels it (press {turn + 1})")
+        launcher.close(process, main)
+    finally:
+        faults.write_text(kept)
+        launcher.stop(process)
+
+
 def navigation_case(display, launcher):
     """The probe page moves its address without a new document; the launcher must bring it back
     to its start address, where it is answered again (as the same document or a new one)."""
@@ -505,6 +573,8 @@ def test(args):
             cancel_case(display, launcher)
         elif args.case == "scaled":
             scaled_case(display, launcher)
+        elif args.case == "clicks":
+            clicks_case(display, launcher)
         else:
             navigation_case(display, launcher)
     except Failure as failure:
@@ -561,7 +631,8 @@ def main():
     r.add_argument("--rate", type=float, default=0)
     r.add_argument("--stall", action="store_true")
     t = sub.add_parser("test")
-    t.add_argument("case", choices=["install", "unknown", "cancel", "navigation", "scaled"])
+    t.add_argument("case", choices=["install", "unknown", "cancel", "navigation", "scaled",
+                                    "clicks"])
     t.add_argument("--launcher", required=True)
     t.add_argument("--xclose")
     t.add_argument("--work", required=True)
@@ -573,7 +644,7 @@ def main():
     if args.command == "test":
         # What each case needs beyond the launcher: xclose to close its window, the game to link.
         needs = {"install": ["xclose"], "unknown": ["xclose", "game"], "cancel": ["xclose"],
-                 "scaled": ["xclose"]}
+                 "scaled": ["xclose"], "clicks": ["xclose"]}
         for name in needs.get(args.case, []):
             if getattr(args, name) is None:
                 t.error(f"the {args.case} case needs --{name}")

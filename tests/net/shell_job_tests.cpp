@@ -106,7 +106,7 @@ TEST_F(Jobs, ReadySendsTheStateThenTheAutomaticCheck) {
 
     auto messages = testhost::messages();
     ASSERT_EQ(messages.size(), 3u);
-    EXPECT_EQ(messages[1], json({{"message", checked}, {"type", "notice"}}));
+    EXPECT_EQ(messages[1], json({{"kind", "checked"}, {"message", checked}, {"type", "notice"}}));
     auto state = messages[2]["data"];
     EXPECT_EQ(state["online"], true);
     EXPECT_EQ(state["players"], 12);
@@ -202,6 +202,8 @@ TEST_F(Jobs, CheckKeepsWhatItCouldRead) {
         for (const auto& [key, value] : c.expected.items()) {
             if (key == "notice") {
                 EXPECT_EQ(testhost::notices(), std::vector<std::string>{value});
+                EXPECT_EQ(testhost::kinds(),
+                          std::vector<std::string>{value == checked ? "checked" : "error"});
             } else {
                 EXPECT_EQ(state[key], value) << key;
             }
@@ -420,6 +422,7 @@ TEST_F(Jobs, FailedInstallTellsWhyAndKeepsTheRest) {
     EXPECT_EQ(state["status"], status);
     EXPECT_EQ(state["latestVersion"], "2.0.0");
     EXPECT_EQ(testhost::notices(), std::vector<std::string>{failure});
+    EXPECT_EQ(testhost::kinds(), std::vector<std::string>{"error"});
     ASSERT_EQ(state["activity"].size(), 1u);
     EXPECT_EQ(state["activity"][0]["text"], failure);
     EXPECT_TRUE(launcher::game.empty());
@@ -437,6 +440,7 @@ TEST_F(Jobs, CancelStopsTheDownloadAndTheNextInstallStartsClean) {
     const std::string cancelled = "Download cancelled. Your existing installation is unchanged.";
     EXPECT_EQ(testhost::lastState()["stage"], "error");
     EXPECT_EQ(testhost::notices(), std::vector<std::string>{cancelled});
+    EXPECT_EQ(testhost::kinds(), std::vector<std::string>{"info"}); // a cancel informs
 
     release_server::faults(json::object());
     testhost::wire.clear();
@@ -473,6 +477,7 @@ TEST_F(Jobs, CancelDuringAStalledDownloadIsToldAsACancel) {
     EXPECT_EQ(state["stage"], "error");
     EXPECT_EQ(state["message"], cancelled);
     EXPECT_EQ(testhost::notices(), std::vector<std::string>{cancelled});
+    EXPECT_EQ(testhost::kinds(), std::vector<std::string>{"info"});
     ASSERT_EQ(state["activity"].size(), 1u);
     EXPECT_EQ(state["activity"][0]["text"], cancelled);
     EXPECT_FALSE(fs::exists(managedExe()));
@@ -530,6 +535,7 @@ TEST_F(Jobs, InstallRefusedWhileTheManagedGameRuns) {
     launcher::receive(u"{\"action\":\"install\"}");
     EXPECT_EQ(testhost::notices(),
               std::vector<std::string>{"Close Zolta before installing its update."});
+    EXPECT_EQ(testhost::kinds(), std::vector<std::string>{"info"});
     EXPECT_EQ(launcher::state, before);
     EXPECT_FALSE(launcher::working);
     EXPECT_FALSE(launcher::worker.joinable());

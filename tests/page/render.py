@@ -33,6 +33,9 @@ CHECKED = "Library checked. Release information is up to date."
 CANCELLED = "Download cancelled. Your existing installation is unchanged."
 TIMED_OUT = "The release server stopped sending data."
 UNCHECKED = "Couldn’t check the latest release. Your installed game is still available."
+WAIT = "Please wait for the current operation to finish."
+RECOVERY = ("The old copy of the game in Games/OrbelZolta-Windows.previous cannot be removed. It "
+            "is safe to delete it before retrying.")
 
 # The page's channel to the launcher, as the web view provides it, before the page's scripts run.
 STUB = """
@@ -59,6 +62,9 @@ VIEW = """
     const r = e.getBoundingClientRect();
     return r.width > 0 && r.height > 0 && getComputedStyle(e).visibility !== "hidden";
   };
+  // Whether the servers are online is told whole at every width.
+  const serverCut = $("serverText").scrollWidth > $("serverText").clientWidth + 1 ||
+    !visible($("serverText"));
   // A control off screen is reached by scrolling it into view, as a player would; the scroll
   // positions are put back afterwards.
   const scrolled = [];
@@ -161,12 +167,44 @@ VIEW = """
     const r = Math.max(ratio(edge, around), ratio(fill, around));
     if (r < 3) contrast.push(`edge of ${e.id || e.className} ${r.toFixed(2)}:1`);
   }
+  // The parts that carry meaning without text, 3:1 against what lies beside them: the progress
+  // track (its edge or its fill) against its box, the bar's fill against the unfilled track, and
+  // the switch's thumb against the switch.
+  const track = $("track"), fill = $("fill");
+  if (visible(track)) {
+    const style = getComputedStyle(track);
+    const around = behind(track.parentElement);
+    const inner = over(rgba(style.backgroundColor), around);
+    const edge = parseFloat(style.borderTopWidth) > 0 ? over(rgba(style.borderTopColor), inner) : inner;
+    const r = Math.max(ratio(edge, around), ratio(inner, around));
+    if (r < 3) contrast.push(`progress track ${r.toFixed(2)}:1 against its box`);
+    if (visible(fill)) {
+      const f = ratio(over(rgba(getComputedStyle(fill).backgroundColor), inner), inner);
+      if (f < 3) contrast.push(`progress fill ${f.toFixed(2)}:1 against the track`);
+    }
+  }
+  const knob = document.querySelector(".knob");
+  if (visible(knob) && !disabled(knob)) {
+    const under = over(rgba(getComputedStyle(knob).backgroundColor), behind(knob.parentElement));
+    const thumb = over(rgba(getComputedStyle(knob, "::after").backgroundColor), under);
+    const r = ratio(thumb, under);
+    if (r < 3) contrast.push(`switch thumb ${r.toFixed(2)}:1 against its track`);
+  }
   const toasts = [...document.querySelectorAll(".toast")];
   // Each announcement is a line of its own.
   const live = (kind) => [...document.querySelectorAll(`[aria-live="${kind}"] > *`)]
     .map((e) => e.textContent);
+  // What moved since the "mark" step: the controls and the progress, where a pointer may rest.
+  const moved = [];
+  for (const [select, was] of Object.entries(window.marked || {})) {
+    const e = document.querySelector(select);
+    const r = e && visible(e) ? e.getBoundingClientRect() : null;
+    const now = r ? [r.left, r.top, r.width, r.height].map(Math.round).join(",") : "gone";
+    if (now !== was) moved.push(`${select} from ${was} to ${now}`);
+  }
   return {
-    texts, controls, main, spills, overlaps, contrast,
+    texts, controls, main, spills, overlaps, contrast, serverCut, moved,
+    changed: window.changed || [], changedAll: window.changedAll || 0,
     loaded: document.body.dataset.loaded === "yes",
     stage: $("progress").dataset.stage,
     indeterminate: document.querySelector(".track").dataset.indeterminate === "yes",
@@ -314,8 +352,8 @@ def state(**changes):
     return ("state", doc(**changes))
 
 
-def notice(text):
-    return ("notice", text)
+def notice(text, kind):
+    return ("notice", text, kind)
 
 
 def click(label):
@@ -325,6 +363,42 @@ def click(label):
 def see(actions=None, **expect):
     return ("see", expect, actions)
 
+
+# From the "watch" step on, every change inside a control: its text, its attributes, its children.
+WATCH = """
+(() => {
+  window.changed = [];
+  const observer = new MutationObserver((records) => {
+    for (const r of records) {
+      const node = r.target.nodeType === 1 ? r.target : r.target.parentElement;
+      const control = node.closest("button, .switch");
+      window.changed.push(`${control.id || control.className}: ${r.type} ${r.attributeName || ""}`);
+    }
+  });
+  for (const e of document.querySelectorAll("button, .switch"))
+    observer.observe(e, { attributes: true, childList: true, characterData: true, subtree: true });
+  window.changedAll = 0;
+  const all = new MutationObserver((records) => {
+    window.changedAll += records.filter((r) => !r.target.closest ||
+      !r.target.closest("[aria-live]")).length;
+  });
+  all.observe(document.body, { attributes: true, childList: true, characterData: true,
+                               subtree: true });
+})()
+"""
+
+# The places of the controls and the progress, for "moved" to compare with.
+MARK = """
+(() => {
+  window.marked = {};
+  for (const e of document.querySelectorAll("button, .switch, #progress")) {
+    const r = e.getBoundingClientRect();
+    if (r.width > 0 && r.height > 0)
+      window.marked[e.id ? `#${e.id}` : ".switch"] = [r.left, r.top, r.width, r.height]
+        .map(Math.round).join(",");
+  }
+})()
+"""
 
 # Each case: what the launcher sends and the player does, then what the player sees. "actions"
 # maps every visible, enabled control to what a click on it sends; no other control may be there.
@@ -397,15 +471,16 @@ CASES = {
                      path="/" + "folder/" * 80 + "OrbelZolta.exe", status="S" * 300,
                      message="M" * 2000, received="1" * 60, total="2" * 60,
                      activity=[{"text": "T" * 500, "time": "09:07"}] * 8)),
-        notice("N" * 1500), notice("Another notice"), ("wait", 0.4),
+        notice("N" * 1500, "error"), notice("Another notice", "info"), ("wait", 0.4),
         see(installedVersion=LONG, actions={"Cancel": "cancel", **BUSY})],
     "cancel": [
         state(**DOWNLOADING),
         click("Cancel"),
         see(stageName="Cancelling…", stage="cancelling", sent=["cancel"],
             actions={"Cancelling…": None, **BUSY}),
-        notice(TIMED_OUT),
-        state(stage="error", message=TIMED_OUT, activity=[{"text": TIMED_OUT, "time": "09:08"}]),
+        # A failure after Cancel is told as the cancel.
+        notice(CANCELLED, "info"),
+        state(stage="error", message=CANCELLED, activity=[{"text": CANCELLED, "time": "09:08"}]),
         see(stageName="Cancelled", stage="cancelled", message=CANCELLED, toasts=[],
             absent=["Error"], actions={"Install": "install", **IDLE}),
         state(**dict(DOWNLOADING, progress=0, received="", total="")),
@@ -418,41 +493,104 @@ CASES = {
         state(stage="error", message="Checksum mismatch. Nothing was installed."),
         see(stageName="Error", stage="error")],
     "check-notice-beside-update": [
-        notice(CHECKED),
+        notice(CHECKED, "checked"),
         state(**dict(PLAYING, installedVersion="0.9.0", updateAvailable=True)),
         see(updateBadge="Update available", toasts=[])],
     "check-notice-when-up-to-date": [
-        notice(CHECKED),
+        notice(CHECKED, "checked"),
         state(**PLAYING),
         see(updateBadge="Up to date", toasts=[CHECKED])],
     "notice-alone": [
-        state(), notice("Please wait for the current operation to finish."),
+        state(), notice(WAIT, "info"),
         ("wait", 0.4),
-        see(toasts=["Please wait for the current operation to finish."], errors=[],
-            said="Please wait for the current operation to finish.")],
+        see(toasts=[WAIT], errors=[], said=WAIT)],
+    # The page styles and announces a notice by its kind alone, whatever its sentence.
+    "notice-kinds": [
+        state(**PLAYING),
+        notice("Zolta's servers restart at noon.", "info"),
+        notice(WAIT, "error"),
+        notice("The library list was read again.", "checked"),
+        notice("The disk is full.", "error"),
+        ("wait", 0.4),
+        see(toasts=[WAIT, "The library list was read again.", "The disk is full."],
+            errors=[WAIT, "The disk is full."], said="Zolta's servers restart at noon.",
+            alerted="The disk is full.")],
+    # A notice comes and goes beside the main action without moving or covering anything.
+    "notice-keeps-actions-still": [
+        state(**dict(PLAYING, installedVersion="0.9.0", updateAvailable=True)),
+        ("mark",),
+        notice(RECOVERY, "error"), ("wait", 0.4),
+        see(toasts=[RECOVERY]),
+        ("dismiss",),
+        see(toasts=[]),
+        state(**DOWNLOADING),
+        ("mark",),
+        notice(UNCHECKED, "error"), ("wait", 0.4),
+        see(toasts=[UNCHECKED]),
+        ("dismiss",),
+        see(toasts=[])],
     "error-notice": [
-        state(**PLAYING), notice(UNCHECKED), ("wait", 0.4),
+        state(**PLAYING), notice(UNCHECKED, "error"), ("wait", 0.4),
         see(toasts=[UNCHECKED], errors=[UNCHECKED], alerted=UNCHECKED)],
     # The launcher tells a job's failure both as a notice and as the error stage's message.
     "job-failure": [
         state(**DOWNLOADING),
-        notice(TIMED_OUT),
+        notice(TIMED_OUT, "error"),
         state(stage="error", message=TIMED_OUT, activity=[{"text": TIMED_OUT, "time": "09:08"}]),
         see(stageName="Error", message=TIMED_OUT, toasts=[TIMED_OUT], errors=[TIMED_OUT],
             alerted=TIMED_OUT, actions={"Install": "install", **IDLE})],
-    # The focused button is disabled as the work starts: focus stays on the work, and moves to
-    # Cancel once there is one, and to Install once the work is over.
+    # The focused button is disabled as the work starts: focus stays on the work, never moves by
+    # itself to Cancel, and goes to Install once the work is over.
     "focus-follows-work": [
         state(),
         click("Install"),
         state(busy=True, stage="preparing", status="Preparing"),
         see(focusInCard=True),
         state(**DOWNLOADING),
-        see(focus="cancel"),
+        see(focus="progress"),
         click("Cancel"),
         see(focusInCard=True),
         state(stage="error", message=TIMED_OUT),
         see(focus="primary")],
+    # Install by Enter, then Enter again (a double press, a repeating key): no cancel.
+    "enter-twice": [
+        state(),
+        ("focus", "#primary"), ("key",),
+        state(busy=True, stage="preparing", status="Preparing"),
+        state(**DOWNLOADING),
+        see(focus="progress"),
+        ("key",), ("key",),
+        see(sent=["install"], stageName="Downloading")],
+    # A download's progress changes nothing inside the controls; the same state twice changes
+    # nothing on the page.
+    "steady-progress": [
+        state(**DOWNLOADING),
+        ("watch",),
+        *[state(**dict(DOWNLOADING, progress=42.5 + i, received=f"{1.3 + i / 30:.1f}"))
+          for i in range(30)],
+        see(changed=[], figures="72% · 2.3 / 3.0 MB"),
+        state(**dict(PLAYING, installedVersion="0.9.0", updateAvailable=True)),
+        ("watch",),
+        state(**dict(PLAYING, installedVersion="0.9.0", updateAvailable=True)),
+        state(**dict(PLAYING, installedVersion="0.9.0", updateAvailable=True)),
+        see(changed=[], changedAll=0)],
+    # A press and a release with states arriving in between act once, as a click does.
+    "press-through-states": [
+        state(**DOWNLOADING),
+        ("press", "Cancel"),
+        *[state(**dict(DOWNLOADING, progress=43 + i)) for i in range(5)],
+        ("release",),
+        see(sent=["cancel"], stageName="Cancelling…"),
+        state(stage="error", message=CANCELLED),
+        state(latestVersion=None, online=None, checked=None),
+        ("press", "Install"),
+        state(),
+        notice(CHECKED, "checked"),
+        ("release",),
+        see(sent=["cancel", "install"])],
+    "auto-check-off": [
+        state(autoCheck=False),
+        see(actions={"Install": "install", **IDLE, "switch": "autoCheck:true"})],
     "keyboard": [
         state(**dict(PLAYING, installedVersion="0.9.0", updateAvailable=True)),
         see(rings=True),
@@ -473,12 +611,14 @@ CASES = {
 # The page in CSS pixels: the window at its default and smallest size, at the display scales
 # players use (the smallest window at 150 % and 200 %, the default one at 200 %), and a large
 # monitor. The default size runs every case, the others those whose main action matters.
-SIZES = [("", 1440, 960), ("-small", 1060, 760), ("-530x380", 530, 380),
+SIZES = [("", 1440, 960), ("-small", 1060, 760), ("-522x356", 522, 356), ("-530x380", 530, 380),
+         ("-712x456", 712, 456),
          ("-707x507", 707, 507), ("-720x480", 720, 480), ("-960x640", 960, 640),
          ("-2560x1440", 2560, 1440)]
 SIZED = ("not-installed", "update-available", "unknown-version", "downloading",
          "downloading-without-length", "error-drops-stage-line", "long-texts", "error-notice",
-         "notice-alone", "job-failure")
+         "notice-alone", "job-failure", "notice-kinds", "notice-keeps-actions-still",
+         "check-notice-when-up-to-date")
 
 
 def deliver(browser, message):
@@ -599,6 +739,9 @@ def check_view(browser, expect, actions, problems):
     problems += [f"contrast below AA: {c}" for c in view["contrast"]]
     if view["wide"]:
         problems.append("the page is wider than the window")
+    if view["serverCut"]:
+        problems.append(f"the server line is cut: {view['texts']['serverText']!r}")
+    problems += [f"moved under the pointer: {m}" for m in view["moved"]]
     for c in view["controls"]:
         if not c["reachable"]:
             problems.append(f"{c['label']} is covered")
@@ -635,15 +778,39 @@ def run_case(browser, base, name, steps, shots):
     if browser.evaluate("JSON.stringify(window.sent)") != '[{"action":"ready"}]':
         raise Failure(f"{name}: the page's first message is not ready")
     problems = []
+    pressed = None
     for number, step in enumerate(steps):
         kind = step[0]
         if kind == "state":
             data = {k: v for k, v in step[1].items() if v is not None}
             deliver(browser, {"type": "state", "data": data})
         elif kind == "notice":
-            deliver(browser, {"type": "notice", "message": step[1]})
+            deliver(browser, {"kind": step[2], "message": step[1], "type": "notice"})
         elif kind == "wait":
             time.sleep(step[1])
+        elif kind == "focus":
+            browser.evaluate(f"document.querySelector({json.dumps(step[1])}).focus()")
+        elif kind == "key":
+            for event in ("keyDown", "keyUp"):
+                browser.call("Input.dispatchKeyEvent", type=event, key="Enter", code="Enter",
+                             windowsVirtualKeyCode=13, text="\r" if event == "keyDown" else "")
+        elif kind == "watch":
+            browser.evaluate(WATCH)
+        elif kind == "mark":
+            browser.evaluate(MARK)
+        elif kind == "dismiss":
+            # A notice's leave, without its six seconds.
+            browser.evaluate("document.querySelectorAll('.toast').forEach((t) => t.remove())")
+        elif kind in ("press", "release"):
+            if kind == "press":
+                found = [c for c in controls(browser) if c["label"] == step[1]]
+                pressed = locate(browser, found[0]["select"]) if found else None
+                if not found:
+                    problems.append(f"no {step[1]} to press")
+            if pressed:
+                browser.call("Input.dispatchMouseEvent", type="mousePressed" if kind == "press"
+                             else "mouseReleased", x=pressed[0], y=pressed[1], button="left",
+                             clickCount=1)
         elif kind == "click":
             found = [c for c in controls(browser) if c["label"] == step[1]]
             if not found:

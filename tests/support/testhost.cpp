@@ -51,6 +51,14 @@ std::vector<std::string> notices() {
     return texts;
 }
 
+std::vector<std::string> kinds() {
+    std::vector<std::string> found;
+    for (auto message : messages()) {
+        if (message["type"] == "notice") found.push_back(message["kind"]);
+    }
+    return found;
+}
+
 nlohmann::json lastState() {
     nlohmann::json last;
     for (auto message : messages()) {

@@ -26,8 +26,9 @@ extern launcher::host::LocalTime clock;
 
 // The page's messages, parsed.
 std::vector<nlohmann::json> messages();
-// Texts of the notices among them.
+// Texts of the notices among them, and their kinds.
 std::vector<std::string> notices();
+std::vector<std::string> kinds();
 // The last state message's document; null when none was sent.
 nlohmann::json lastState();
 

@@ -225,31 +225,34 @@ TEST_F(Shell, NothingReachesThePageBeforeItIsReady) {
         testhost::page = page;
         launcher::ready = ready;
         launcher::emit();
-        launcher::notice("dropped");
+        launcher::notice("dropped", launcher::Notice::info);
     }
     EXPECT_TRUE(testhost::wire.empty());
     testhost::page = true;
     launcher::ready = true;
-    launcher::notice("kept");
+    launcher::notice("kept", launcher::Notice::info);
     launcher::emit();
     launcher::emit();
     ASSERT_EQ(testhost::wire.size(), 3u);
-    EXPECT_EQ(testhost::wire[0], R"({"message":"kept","type":"notice"})");
+    EXPECT_EQ(testhost::wire[0], R"({"kind":"info","message":"kept","type":"notice"})");
     EXPECT_EQ(testhost::wire[1], testhost::wire[2]);
 }
 
 TEST_F(Shell, WireTextIsCompactSortedAndEscaped) {
     open();
-    const std::pair<std::string, std::string> notices[] = {
-        {"", R"({"message":"","type":"notice"})"},
-        {"say \"hi\"\\\n", R"({"message":"say \"hi\"\\\n","type":"notice"})"},
-        {"Zoltá \u2028</script>", R"({"message":"Zoltá )"
-                                  "\u2028"
-                                  R"(</script>","type":"notice"})"},
+    // The kind, an added member, sorts before the two a notice has always had.
+    const std::tuple<std::string, launcher::Notice, std::string> notices[] = {
+        {"", launcher::Notice::info, R"({"kind":"info","message":"","type":"notice"})"},
+        {"say \"hi\"\\\n", launcher::Notice::error,
+         R"({"kind":"error","message":"say \"hi\"\\\n","type":"notice"})"},
+        {"Zoltá \u2028</script>", launcher::Notice::checked,
+         R"({"kind":"checked","message":"Zoltá )"
+         "\u2028"
+         R"(</script>","type":"notice"})"},
     };
-    for (const auto& [text, expected] : notices) {
+    for (const auto& [text, kind, expected] : notices) {
         testhost::wire.clear();
-        launcher::notice(text);
+        launcher::notice(text, kind);
         ASSERT_EQ(testhost::wire.size(), 1u);
         EXPECT_EQ(testhost::wire[0], expected);
     }
@@ -262,7 +265,7 @@ TEST_F(Shell, WireTextIsCompactSortedAndEscaped) {
 TEST_F(Shell, IllFormedTextIsRefusedNotPosted) {
     open();
     try {
-        launcher::notice("bad \xff byte");
+        launcher::notice("bad \xff byte", launcher::Notice::error);
         FAIL() << "no error";
     } catch (const json::type_error& e) {
         EXPECT_EQ(e.id, 316);
@@ -310,6 +313,21 @@ TEST_F(Shell, PayloadControlKeys) {
     ASSERT_EQ(testhost::wire.size(), 2u);
     EXPECT_EQ(testhost::notices(), std::vector<std::string>{"hello"});
     EXPECT_EQ(testhost::messages()[1]["type"], "state");
+
+    // A payload's notice has the kind it names; none, or one the reader does not know, is an
+    // error. The kind stays out of the state document.
+    const std::pair<json, std::string> kinds[] = {
+        {{{"notice", "a"}}, "error"},
+        {{{"notice", "b"}, {"noticeKind", "info"}}, "info"},
+        {{{"notice", "c"}, {"noticeKind", "checked"}}, "checked"},
+        {{{"notice", "d"}, {"noticeKind", "warning"}}, "error"},
+    };
+    for (const auto& [payload, kind] : kinds) {
+        testhost::wire.clear();
+        launcher::handlePayload(new json(payload));
+        EXPECT_EQ(testhost::kinds(), std::vector<std::string>{kind}) << payload;
+        EXPECT_FALSE(launcher::state.contains("noticeKind"));
+    }
 
     launcher::worker = std::thread([] {});
     launcher::handlePayload(new json{{"finished", true}});
@@ -362,6 +380,7 @@ TEST_F(Shell, InstallSuccessPayloadSelectsAndSavesTheManagedGame) {
         } else {
             EXPECT_EQ(testhost::notices(),
                       std::vector<std::string>{"Cannot save launcher settings"});
+            EXPECT_EQ(testhost::kinds(), std::vector<std::string>{"error"});
             EXPECT_EQ(messages.back()["type"], "notice");
             fs::remove_all(folder.path / "settings.json");
         }
@@ -396,6 +415,7 @@ TEST_F(Shell, FailingPayloadsShowAnErrorStage) {
         EXPECT_EQ(state["stage"], "error");
         EXPECT_EQ(state["activity"], json::array());
         EXPECT_EQ(messages[1]["type"], "notice");
+        EXPECT_EQ(messages[1]["kind"], "error");
         EXPECT_EQ(messages[1]["message"], state["message"]);
         if (*c.message) {
             EXPECT_EQ(state["message"], c.message);
@@ -433,6 +453,7 @@ TEST_F(Shell, UnknownOrMalformedMessages) {
         launcher::receive(failing);
         ASSERT_EQ(testhost::notices().size(), 1u);
         EXPECT_FALSE(testhost::notices()[0].empty());
+        EXPECT_EQ(testhost::kinds(), std::vector<std::string>{"error"});
     }
     EXPECT_EQ(launcher::state["autoCheck"], true);
 }
@@ -440,7 +461,7 @@ TEST_F(Shell, UnknownOrMalformedMessages) {
 TEST_F(Shell, ReadySendsTheFreshStateFirst) {
     layGame(launcher::managed);
     launcher::state["autoCheck"] = false;
-    launcher::notice("before the page is ready");
+    launcher::notice("before the page is ready", launcher::Notice::info);
     launcher::handle({{"action", "ready"}});
     launcher::handle({{"action", "ready"}});
     EXPECT_TRUE(launcher::ready);
@@ -485,6 +506,7 @@ TEST_F(Shell, ActionGuards) {
         const auto before = launcher::state;
         launcher::handle({{"action", c.action}});
         EXPECT_EQ(testhost::notices(), c.notices);
+        EXPECT_EQ(testhost::kinds(), std::vector<std::string>(c.notices.size(), "info"));
         EXPECT_EQ(testhost::wire.size(), c.notices.size());
         EXPECT_EQ(launcher::cancelled, c.cancelled);
         EXPECT_EQ(launcher::working, c.working);
@@ -501,14 +523,15 @@ TEST_F(Shell, PlayAndShowFilesWithoutAGame) {
     auto messages = testhost::messages();
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[0]["message"], "Choose Install to add Zolta to your library.");
+    EXPECT_EQ(messages[0]["kind"], "info");
     EXPECT_EQ(messages[1]["data"]["installed"], false);
     EXPECT_TRUE(launcher::game.empty());
 
     testhost::wire.clear();
     launcher::handle({{"action", "showFiles"}});
     EXPECT_EQ(testhost::wire,
-              std::vector<std::string>{R"({"message":"No game installed yet. Choose Install or )"
-                                       R"(Locate game.","type":"notice"})"});
+              std::vector<std::string>{R"({"kind":"info","message":"No game installed yet. )"
+                                       R"(Choose Install or Locate game.","type":"notice"})"});
     EXPECT_TRUE(testhost::opened.empty());
 }
 

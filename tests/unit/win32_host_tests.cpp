@@ -330,10 +330,10 @@ TEST_F(Host, CallbackTurnsAnExceptionIntoNoticeAndEFail) {
     };
     Case cases[] = {
         {[](auto, auto) -> HRESULT { throw std::runtime_error("Disk is full"); },
-         {LR"({"message":"Disk is full","type":"notice"})"}},
+         {LR"({"kind":"error","message":"Disk is full","type":"notice"})"}},
         {[](auto, auto) -> HRESULT { throw std::runtime_error("bad \xff byte"); },
-         {L"{\"message\":\"bad \xfffd byte\",\"type\":\"notice\"}"}},
-        {nullptr, {LR"({"message":"bad_function_call","type":"notice"})"}},
+         {L"{\"kind\":\"error\",\"message\":\"bad \xfffd byte\",\"type\":\"notice\"}"}},
+        {nullptr, {LR"({"kind":"error","message":"bad_function_call","type":"notice"})"}},
         {[](auto, auto) -> HRESULT { throw 42; }, {}},
     };
     for (auto& [function, notices] : cases) {
@@ -594,7 +594,7 @@ TEST_F(Window, RefusesToCloseWhileBusyAndClosesOtherwise) {
     EXPECT_EQ(
         posted(),
         std::vector<std::wstring>{
-            LR"({"message":"Cancel the download or let installation finish before closing.","type":"notice"})"});
+            LR"({"kind":"info","message":"Cancel the download or let installation finish before closing.","type":"notice"})"});
 
     launcher::state["busy"] = false;
     SendMessageW(window, WM_CLOSE, 0, 0);
@@ -673,7 +673,7 @@ TEST_F(Window, HandsPayloadsToTheWindowInOrderAndRefusesThemWithoutIt) {
     EXPECT_EQ(launcher::state["activity"][0]["text"], "First");
     auto notices = posted();
     ASSERT_EQ(notices.size(), 3u); // state, notice, state
-    EXPECT_EQ(notices[1], LR"({"message":"Second","type":"notice"})");
+    EXPECT_EQ(notices[1], LR"({"kind":"error","message":"Second","type":"notice"})");
 
     DestroyWindow(window);
     auto payload = std::make_unique<nlohmann::json>(nlohmann::json{{"record", "Lost"}});

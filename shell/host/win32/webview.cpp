@@ -99,7 +99,7 @@ void registerRules() {
 void reportFailure(const std::string& text) noexcept {
     // A text that is not UTF-8 could not go to the page as it is: its bad bytes are replaced.
     try {
-        notice(clean(text));
+        notice(clean(text), Notice::error);
     } catch (...) {
     }
 }
