@@ -240,9 +240,10 @@ def install_case(display, launcher):
     first = launcher.start("launcher.log")
     try:
         main = launcher.window(first)
-        # Only against a blank window: scripts/bench-first-paint measures how soon it paints.
+        # Only against a blank window (the sanitized build on a loaded machine takes over 15 s):
+        # scripts/bench-first-paint measures how soon it paints.
         shown = time.monotonic()
-        until("the page's first paint", lambda: display.find(ACTION), 15)
+        until("the page's first paint", lambda: display.find(ACTION), 60)
         painted = time.monotonic() - shown
         check(True, f"the page shows {painted:.1f} s after the window, not a blank window")
         page = until("the server online and the latest version",
@@ -366,11 +367,17 @@ def cancel_case(display, launcher):
         stalls = Path(os.environ["ZOLTA_TEST_ROOT"]) / "stalls.jsonl"
         until("the download's stall",
               lambda: stalls.is_file() and "Windows-x64.zip" in stalls.read_text(), 60)
+        def staging():
+            return [p for p in launcher.data.iterdir() if p.name.startswith("staging-")]
+        until("the download's staging folder", staging, 60)
         display.run("xdotool", "mousemove", "700", "8")
         display.click(*until("the Cancel button", lambda: display.find(DANGER), 60))
         asked = time.monotonic()
-        # The cancel may be over before the page is read: "Cancelled" answers too. Either comes
-        # before the stalled read's own time-out (15 s) could end the download.
+        # The install's end, told by its staging folder going, which no slow read of the page
+        # delays; it must come well before the stalled read's own time-out (15 s).
+        until("the download's end", lambda: not staging(), 60)
+        ended = time.monotonic() - asked
+        # The cancel may be over before the page is read: "Cancelled" answers too.
         until("Cancelling… or Cancelled",
               lambda: (lambda t: "Cancelling…" in t or "Cancelled" in t)(display.text(main)), 60)
         answered = time.monotonic() - asked
@@ -380,22 +387,18 @@ def cancel_case(display, launcher):
               f"Cancel answers ({answered:.1f} s) and is disabled")
         page = until("the cancel's outcome",
                      lambda: (lambda t: t if "Cancelled" in t else None)(display.text(main)), 60)
-        ended = time.monotonic() - asked
         display.shot("cancelled.png")
         check("Error" not in page and until("Install offered again",
                                             lambda: display.find(ACTION), 60) is not None,
               "the cancelled download shows as a cancel, with Install offered again")
-        # The page tells a cancel from the read's time-out by its words; this bounds the wait
-        # by that time-out, with room for a busy machine's slow reads of the page.
-        check(ended < 12, f"the stalled download ends {ended:.1f} s after Cancel, not at its time-out")
+        check(ended < 10, f"the stalled download ends {ended:.1f} s after Cancel, not at its time-out")
         told = until("the activity list's entry",
                      lambda: (lambda t: t if t.count(CANCELLED) >= 2 or "Download interrupted" in t
                               else None)(display.text(main)), 60)
         check("Download interrupted" not in told and told.count(CANCELLED) >= 2,
               "the activity list tells the cancel too, not an interruption")
         games = launcher.data / "Games"
-        staging = [p for p in launcher.data.iterdir() if p.name.startswith("staging-")]
-        check(not (games / "OrbelZolta-Windows").exists() and not staging,
+        check(not (games / "OrbelZolta-Windows").exists() and not staging(),
               "nothing is installed and no staging folder is left")
         preparing_stall(display, launcher, main)
         launcher.close(process, main)
