@@ -182,7 +182,7 @@ bool mayClose() {
     return true;
 }
 
-void stopWorker(int code) {
+void stopWorker() {
     cancelled.exchange(true);
     if (!worker.joinable()) return;
     if (running != installJob) {
@@ -191,7 +191,7 @@ void stopWorker(int code) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         // A check holds nothing that must be saved, and a launcher that lingers without its
         // window would refuse every later start.
-        if (!jobEnded.load()) host::endProcess(code);
+        if (!jobEnded.load()) host::endProcess(exitAbandoned);
     }
     worker.join();
 }

@@ -64,8 +64,11 @@ void refresh();      // starts the release check unless a job runs
 bool mayClose();
 // Shutdown's end of the worker, and the error exit's: sets the cancel flag and joins the worker.
 // An install is waited for until it ends (its download stops at the flag). A release check that
-// has not ended within 3 s ends the process at once with code (it has nothing to save).
-void stopWorker(int code);
+// has not ended within 3 s ends the process at once with exitAbandoned (it has nothing to save).
+void stopWorker();
+// The exit code of a process that stopWorker ended because its release check did not stop; a
+// normal shutdown exits 0 and the error exit 1, so a check that ignores the cancel shows.
+constexpr int exitAbandoned = 2;
 void handle(const nlohmann::json& message); // one page action; throws what the action throws
 void receive(
     const std::u16string& text); // a page message already accepted by the host; never throws

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <fstream>
 #include <random>
+#include <set>
+#include <string>
 
 #include "launcher_core.h"
 #include "platform/platform.h"
@@ -21,21 +23,35 @@ std::uint64_t sink(void* budget, std::uint64_t, const void*, std::uint64_t count
     return count;
 }
 
+// A folder of the run's own, removed when the run ends normally.
+struct Scratch {
+    fs::path dir =
+        fs::temp_directory_path() / ("zip-fuzz-" + std::to_string(std::random_device{}()));
+    Scratch() { fs::create_directories(dir); }
+    ~Scratch() {
+        std::error_code ignored;
+        fs::remove_all(dir, ignored);
+    }
+};
+
 const fs::path& scratch() {
-    static const fs::path dir = [] {
-        fs::path made =
-            fs::temp_directory_path() / ("zip-fuzz-" + std::to_string(std::random_device{}()));
-        fs::create_directories(made);
-        return made;
-    }();
-    return dir;
+    static const Scratch made;
+    return made.dir;
 }
 
-// The sum of the declared sizes, saturating; also streams every entry through the reader.
-std::uint64_t readAll(const fs::path& file) {
+// What extract would write: the sum of the declared sizes (saturating) and the folders the names
+// imply.
+struct Writes {
+    std::uint64_t bytes = 0;
+    std::size_t folders = 0;
+};
+
+// What the entries declare; also streams every entry through the reader.
+Writes readAll(const fs::path& file) {
     std::uint64_t declared = 0, budget = 16 << 20;
+    std::set<std::string> folders;
     std::FILE* stream = platform::openFile(file, "rb");
-    if (!stream) return ~0ull;
+    if (!stream) return {~0ull, 0};
     zip::Reader reader;
     if (zip::init(reader, stream)) {
         std::uint64_t count = std::min<std::uint64_t>(zip::count(reader), 10001);
@@ -43,12 +59,15 @@ std::uint64_t readAll(const fs::path& file) {
             zip::Stat entry;
             if (!zip::stat(reader, i, entry)) continue;
             declared += std::min<std::uint64_t>(entry.size, ~0ull - declared);
+            for (auto slash = entry.name.find('/'); slash != std::string::npos;
+                 slash = entry.name.find('/', slash + 1))
+                folders.insert(entry.name.substr(0, slash));
             if (!entry.directory) (void)zip::extract(reader, i, sink, &budget);
         }
     }
     zip::end(reader);
     std::fclose(stream);
-    return declared;
+    return {declared, folders.size()};
 }
 
 } // namespace
@@ -57,8 +76,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fs::path file = scratch() / "input.zip", out = scratch() / "out";
     std::ofstream(file, std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    // extract writes what entries declare, up to 2 GiB; keep each run small.
-    if (readAll(file) <= (16 << 20)) {
+    // extract writes what entries declare, up to 2 GiB and 10,000 folders; keep each run small (the
+    // unit tests try the limits themselves).
+    const auto writes = readAll(file);
+    if (writes.bytes <= (16 << 20) && writes.folders <= 500) {
         try {
             extract(file, out);
         } catch (const std::exception&) {

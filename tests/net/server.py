@@ -2,7 +2,8 @@
 """The test release server: HTTPS on one address, serving ROOT below "/zolta/".
 
 GET /zolta/NAME answers with the file ROOT/NAME (404 when there is none). Every request is
-appended to ROOT/requests.jsonl as {"path": ..., "headers": {...}}.
+appended to ROOT/requests.jsonl as {"path": ..., "headers": {...}}; a request that reaches the
+silence of "stall" is appended to ROOT/stalls.jsonl as {"path": ...}.
 
 Misbehaviour is chosen at run time through ROOT/faults.json, read afresh for every connection:
 
@@ -204,6 +205,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 time.sleep(0.2)  # lets the client take what was sent: the loss is mid-body
                 return self.reset()
             if mode == "stall":
+                with self.server.lock, open(os.path.join(self.server.root, "stalls.jsonl"), "a") as log:
+                    log.write(json.dumps({"path": self.path}) + "\n")
                 time.sleep(float(fault.get("seconds", 60)))
             if mode in ("short", "close"):
                 self.close_cleanly()  # the body just ends early

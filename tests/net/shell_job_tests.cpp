@@ -2,6 +2,9 @@
 // server, run inside the network test runner, with the test host standing in for the window.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <optional>
 #include <thread>
 
@@ -38,6 +41,22 @@ json trickle(const std::string& name, double delay) {
 
 std::chrono::steady_clock::duration since(std::chrono::steady_clock::time_point start) {
     return std::chrono::steady_clock::now() - start;
+}
+
+// Waits for fact, up to a minute: the phase a step must reach before the test acts.
+[[nodiscard]] bool reached(const std::function<bool()>& fact) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!fact()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+// Forgets the requests and stalls the server saw, so a wait sees only what comes next.
+void forgetRequests() {
+    fs::remove(release_server::served() / "requests.jsonl");
+    fs::remove(release_server::served() / "stalls.jsonl");
 }
 
 // What the core itself reports for an install from the server as it is now: the failure text
@@ -261,14 +280,18 @@ TEST_F(Jobs, ClosingStopsARunningCheck) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         release_server::faults(c.faults);
+        forgetRequests();
         run({{"action", "refresh"}});
+        // The request is in the server's hands, and a second into its fault.
+        ASSERT_TRUE(reached([] { return release_server::requested("api/health"); }));
         std::this_thread::sleep_for(std::chrono::seconds(1));
         // What the hosts' shutdown does: set the flag, then wait for the worker.
         const auto start = std::chrono::steady_clock::now();
         launcher::cancelled = true;
         for (int i = 0; i < 300 && testhost::queued() == 0; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        EXPECT_LT(since(start), std::chrono::seconds(2));
+        // Within the time shutdown gives a check before it ends the process.
+        EXPECT_LT(since(start), std::chrono::seconds(3));
         launcher::worker.join();
         testhost::reset(folder.path);
         launcher::ready = true;
@@ -296,8 +319,11 @@ TEST_F(Jobs, ClosingStopsTheCheckInEveryPhase) {
         std::optional<dead_resolver::DeadResolver> resolver;
         if (c.deadResolver) resolver.emplace();
         release_server::faults(c.faults);
+        forgetRequests();
         run({{"action", "refresh"}});
-        std::this_thread::sleep_for(std::chrono::seconds(2));
+        // In the phase: the body stalled, or the lookup sent to a name server that never answers.
+        ASSERT_TRUE(reached(
+            [&] { return resolver ? resolver->asked() : release_server::stalled("api/health"); }));
         const auto start = std::chrono::steady_clock::now();
         launcher::cancelled = true;
         launcher::worker.join();
@@ -318,6 +344,73 @@ TEST_F(Jobs, CheckIsBoundedWhateverTheResolverDoes) {
     EXPECT_EQ(testhost::lastState()["latestVersion"], "1.0.0");
 }
 #endif
+
+// Closing is refused while an install runs, and told why; otherwise it sets the flag that ends a
+// running check.
+TEST_F(Jobs, MayCloseOnlyWhenNoInstallRuns) {
+    publish("2.1.0");
+    const auto archive = "downloads/OrbelZolta-2.1.0-Windows-x64.zip";
+    release_server::faults({{archive, {{"mode", "trickle"}, {"chunk", 16384}, {"delay", 0.05}}}});
+    run({{"action", "install"}});
+    EXPECT_FALSE(launcher::mayClose());
+    EXPECT_FALSE(launcher::cancelled);
+    EXPECT_EQ(
+        testhost::notices(),
+        std::vector<std::string>{"Cancel the download or let installation finish before closing."});
+    run({{"action", "cancel"}});
+    ASSERT_TRUE(testhost::finish());
+    EXPECT_TRUE(launcher::mayClose());
+    EXPECT_TRUE(launcher::cancelled);
+}
+
+// Shutdown's stop: a check that ends at the flag is joined, and nothing else happens.
+TEST_F(Jobs, StopWorkerJoinsACheckThatEndsAtTheFlag) {
+    launcher::stopWorker(); // no job: nothing to wait for
+    EXPECT_TRUE(launcher::cancelled);
+    launcher::cancelled = false;
+    release_server::faults({{"api/health", {{"mode", "silent"}, {"seconds", 40}}}});
+    forgetRequests();
+    run({{"action", "refresh"}});
+    ASSERT_TRUE(reached([] { return release_server::requested("api/health"); }));
+    launcher::stopWorker(); // had the check not stopped, the process would end here
+    EXPECT_FALSE(launcher::worker.joinable());
+    ASSERT_TRUE(testhost::finish());
+    EXPECT_EQ(testhost::notices(), std::vector<std::string>{unchecked});
+}
+
+// A check that does not end at the flag is not waited for: the process ends with a code of its
+// own, which tells it from a normal shutdown's 0.
+TEST_F(Jobs, StopWorkerEndsTheProcessWhenTheCheckDoesNotStop) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    serve("api/health", R"({"status":"online"})");
+    serve("downloads/releases.json", R"({"version":"2.1.0","windowsMB":1})");
+    EXPECT_EXIT(
+        {
+            testhost::hold = true; // the check never hands its result over
+            run({{"action", "refresh"}});
+            launcher::stopWorker();
+            std::fprintf(stderr, "stopWorker returned\n");
+            std::_Exit(0);
+        },
+        testing::ExitedWithCode(launcher::exitAbandoned), "");
+}
+
+// An install is waited for however long it takes to end, well past a check's 3 s.
+TEST_F(Jobs, StopWorkerWaitsForAnInstall) {
+    publish("2.1.0");
+    testhost::hold = true; // the install cannot report, so cannot end, until released
+    run({{"action", "install"}});
+    const auto start = std::chrono::steady_clock::now();
+    std::thread release([] {
+        std::this_thread::sleep_for(std::chrono::seconds(5));
+        testhost::hold = false;
+    });
+    launcher::stopWorker();
+    release.join();
+    EXPECT_GE(since(start), std::chrono::seconds(5));
+    EXPECT_FALSE(launcher::worker.joinable());
+    ASSERT_TRUE(testhost::finish());
+}
 
 TEST_F(Jobs, EarlierCancelLeavesTheCheckAlone) {
     serve("api/health", R"({"status":"online"})");

@@ -55,6 +55,12 @@ class DeadResolver {
         if (sink >= 0) close(sink);
     }
 
+    // Whether a lookup has reached the name server, which never answers it.
+    bool asked() const {
+        char byte = 0;
+        return recv(sink, &byte, 1, MSG_PEEK | MSG_DONTWAIT) >= 0;
+    }
+
   private:
     int sink = -1;
     bool hosts = false;

@@ -50,4 +50,16 @@ inline std::vector<nlohmann::json> requests() {
     return all;
 }
 
+// Whether a request for /zolta/NAME has reached the silence of a "stall" fault.
+inline bool stalled(const std::string& name) {
+    return read(served() / "stalls.jsonl").find("\"/zolta/" + name + "\"") != std::string::npos;
+}
+
+// Whether the server has received a request for /zolta/NAME.
+inline bool requested(const std::string& name) {
+    for (const auto& request : requests())
+        if (request.value("path", std::string{}) == "/zolta/" + name) return true;
+    return false;
+}
+
 } // namespace release_server

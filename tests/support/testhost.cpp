@@ -6,6 +6,7 @@
 #include <mutex>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "launcher_core.h"
 #include "shell.h"
@@ -14,6 +15,7 @@ namespace testhost {
 
 bool page = true;
 std::atomic<bool> refuse{false};
+std::atomic<bool> hold{false};
 std::vector<std::string> wire;
 std::deque<std::filesystem::path> picks;
 int dialogs = 0;
@@ -89,6 +91,7 @@ bool finish(std::chrono::seconds limit, const std::function<void()>& after) {
 
 void reset(const std::filesystem::path& support) {
     static const nlohmann::json initial = launcher::state;
+    hold = false; // a held job could not end
     if (launcher::worker.joinable()) launcher::worker.join();
     runQueue();
     launcher::support = support;
@@ -150,6 +153,7 @@ std::filesystem::path layGame(const std::filesystem::path& folder, const std::st
 namespace launcher::host {
 
 bool postPayload(nlohmann::json* payload) {
+    while (testhost::hold) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     if (testhost::refuse) return false;
     {
         std::lock_guard<std::mutex> held(testhost::lock);

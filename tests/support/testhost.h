@@ -18,6 +18,7 @@ namespace testhost {
 
 extern bool page;                               // what hasPage answers
 extern std::atomic<bool> refuse;                // postPayload refuses every payload
+extern std::atomic<bool> hold;                  // postPayload waits while set: a job that hangs
 extern std::vector<std::string> wire;           // every text posted to the page, as UTF-8
 extern std::deque<std::filesystem::path> picks; // dialog answers, in order; none left = cancelled
 extern int dialogs;                             // how often the dialog was shown

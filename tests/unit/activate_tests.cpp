@@ -33,10 +33,7 @@ struct Scratch {
         root = fs::temp_directory_path() / ("activate-" + std::to_string(seed()));
         fs::create_directories(root / "Games");
     }
-    ~Scratch() {
-        std::error_code ignored;
-        fs::remove_all(root, ignored);
-    }
+    ~Scratch() { removeScratch(root); }
     fs::path game() const { return root / "Games" / "OrbelZolta-Windows"; }
     fs::path recovery() const { return root / "Games" / "OrbelZolta-Windows.previous"; }
     fs::path staged() const { return root / "staging" / "unpacked" / "OrbelZolta-Windows"; }

@@ -10,6 +10,10 @@ void folderLink(const std::filesystem::path& at, const std::filesystem::path& ta
 // Whether this platform can remove a folder link as itself. Wine cannot: it opens the target.
 [[nodiscard]] bool folderLinksRemovable();
 
+// Removes a test's scratch folder with everything below it, links as themselves and read-only
+// files too, where folderLinksRemovable says the platform cannot; failures are ignored.
+void removeScratch(const std::filesystem::path& folder);
+
 // Runs body while the existing folder can be neither removed nor renamed by body, however it
 // tries: on Linux the folder belongs to another user and may not be written, and body runs without
 // root's rights to override that; on Windows a handle holds it open without delete sharing, as

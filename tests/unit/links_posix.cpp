@@ -1,5 +1,7 @@
 #include "links.h"
 
+#include "platform/platform.h"
+
 #include <thread>
 
 #include <linux/capability.h>
@@ -13,6 +15,11 @@ void folderLink(const std::filesystem::path& at, const std::filesystem::path& ta
 
 bool folderLinksRemovable() {
     return true;
+}
+
+void removeScratch(const std::filesystem::path& folder) {
+    std::error_code ignored;
+    zolta_launcher::platform::removeTree(folder, ignored);
 }
 
 bool whileLocked(const std::filesystem::path& folder, const std::function<void()>& body) {

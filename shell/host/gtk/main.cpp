@@ -75,9 +75,9 @@ void createWindow() {
 }
 
 // Stops a worker that still runs; its payloads from then on are freed, not handled.
-void stopJob(int code) {
+void stopJob() {
     closed = true;
-    launcher::stopWorker(code);
+    launcher::stopWorker();
 }
 
 int run(int argc, char** argv) {
@@ -105,7 +105,7 @@ int run(int argc, char** argv) {
 
     // Shutdown: stop and join the worker, drop the queued payloads, release the page.
     if (window) gtk_widget_destroy(window);
-    stopJob(0);
+    stopJob();
     drainPayloads();
     web = nullptr;
     return 0;
@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
         closed = true;
         launcher::cancelled.exchange(true);
         messageBox(error.what(), GTK_MESSAGE_ERROR);
-        stopJob(1);
+        stopJob();
         drainPayloads();
         return 1;
     }

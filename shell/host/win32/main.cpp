@@ -70,7 +70,7 @@ void dropPayloads() {
 }
 
 void shutdown(HANDLE guard) {
-    stopWorker(0);
+    stopWorker();
     dropPayloads();
     if (controller != nullptr) controller->Close();
     if (web != nullptr) web->Release();
@@ -125,7 +125,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR tail, int) {
         // abnormally).
         cancelled.exchange(true);
         failureBox(boxText(error.what()));
-        stopWorker(1);
+        stopWorker();
         return 1;
     }
 }
