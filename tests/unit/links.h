@@ -17,3 +17,8 @@ void folderLink(const std::filesystem::path& at, const std::filesystem::path& ta
 // where this process cannot arrange it.
 [[nodiscard]] bool whileLocked(const std::filesystem::path& folder,
                                const std::function<void()>& body);
+
+// Runs body while another program exchanges the entries a and b, atomically, over and over, as
+// one racing the launcher might; its files go in the new folder signals.
+void whileSwapping(const std::filesystem::path& a, const std::filesystem::path& b,
+                   const std::filesystem::path& signals, const std::function<void()>& body);
