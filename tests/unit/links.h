@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <system_error>
 
 // Makes at a link to the folder target.
 void folderLink(const std::filesystem::path& at, const std::filesystem::path& target);
@@ -22,3 +23,6 @@ void folderLink(const std::filesystem::path& at, const std::filesystem::path& ta
 // one racing the launcher might; its files go in the new folder signals.
 void whileSwapping(const std::filesystem::path& a, const std::filesystem::path& b,
                    const std::filesystem::path& signals, const std::function<void()>& body);
+
+// The failure a move or removal meets on this platform while another program holds a file.
+std::error_code heldError();

@@ -1,6 +1,7 @@
 #include "links.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <thread>
 
@@ -49,4 +50,8 @@ void whileSwapping(const std::filesystem::path& a, const std::filesystem::path& 
     body();
     stop = true;
     swapper.join();
+}
+
+std::error_code heldError() {
+    return {EBUSY, std::system_category()};
 }

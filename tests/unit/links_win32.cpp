@@ -133,3 +133,7 @@ void whileSwapping(const std::filesystem::path& a, const std::filesystem::path& 
     if (rotate.joinable()) rotate.join();
     if (!waitFor(signals / "stopped")) throw std::runtime_error("the swapper did not stop");
 }
+
+std::error_code heldError() {
+    return {ERROR_SHARING_VIOLATION, std::system_category()};
+}

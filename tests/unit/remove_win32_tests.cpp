@@ -1,5 +1,5 @@
 // Windows only: the removal of the recovery copy and staging folders against what another
-// program does meanwhile: a folder swapped for a link.
+// program does meanwhile: a scanner that holds a file, a folder swapped for a link.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -7,7 +7,9 @@
 #include <chrono>
 #include <fstream>
 #include <string>
+#include <thread>
 
+#include "launcher_core.h"
 #include "links.h"
 #include "platform/platform.h"
 
@@ -61,4 +63,39 @@ TEST(RemoveTree, NeverEntersAFolderSwappedForALinkWhileItRuns) {
         });
         ASSERT_EQ(count(outside), 300) << "a link's target was emptied";
     }
+}
+
+// A virus scanner that opens a file of the old game without delete sharing keeps it from being
+// deleted; once it lets go, the removal of the recovery copy, tried again, goes through.
+TEST(Activate, RemovesTheOldGameOnceAScannerLetsGo) {
+    Folder f;
+    const fs::path game = f.root / "Games" / "OrbelZolta-Windows";
+    const fs::path staged = f.root / "staging" / "OrbelZolta-Windows";
+    for (const fs::path& folder : {game, staged}) {
+        std::string exe(64 + 264, '\0');
+        exe[0] = 'M', exe[1] = 'Z', exe[60] = 64;
+        exe[64] = 'P', exe[65] = 'E', exe[68] = 0x64, exe[69] = char(0x86);
+        put(folder / "OrbelZolta.exe", exe);
+        put(folder / "assets/runtime/scene.bin", "bin");
+        put(folder / "assets/runtime/scene.json", "json");
+    }
+    const fs::path held = game / "assets/runtime/scene.bin";
+    HANDLE scanner = CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(scanner, INVALID_HANDLE_VALUE);
+    std::error_code refused;
+    fs::remove(held, refused);
+    EXPECT_TRUE(refused) << "a file held without delete sharing was deleted";
+
+    std::thread letGo([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        CloseHandle(scanner);
+    });
+    zolta_launcher::activate(staged, game);
+    letGo.join();
+    EXPECT_TRUE(fs::exists(game / "OrbelZolta.exe"));
+    std::error_code ec;
+    EXPECT_EQ(
+        zolta_launcher::platform::entryType(f.root / "Games" / "OrbelZolta-Windows.previous", ec),
+        fs::file_type::not_found);
 }

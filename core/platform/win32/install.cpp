@@ -225,6 +225,22 @@ void removeTree(const std::filesystem::path& path, std::error_code& ec) {
         removeEntry(nullptr, top, ec);
 }
 
+// A program that has a file open without delete sharing makes its deletion, and the rename of
+// its folder, fail with a sharing or access error; one that shares deletion leaves the deleted
+// name until it closes the file, so the folder is not yet empty.
+bool transient(const std::error_code& ec) {
+    if (ec.category() != std::system_category()) return false;
+    switch (ec.value()) {
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_ACCESS_DENIED:
+    case ERROR_DIR_NOT_EMPTY:
+        return true;
+    default:
+        return false;
+    }
+}
+
 namespace {
 
 // Whether the entry's parent is a file: nothing stands below one, as below a missing folder.
