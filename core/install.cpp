@@ -25,7 +25,7 @@ struct Staging {
     Staging& operator=(const Staging&) = delete;
     ~Staging() {
         std::error_code ignored;
-        platform::removeTree(folder, ignored);
+        removeTree(folder, ignored);
     }
 };
 
@@ -63,7 +63,7 @@ void mark(const fs::path& folder, const Release& release) {
 
 void move(const fs::path& from, const fs::path& to) {
     std::error_code ec;
-    platform::moveFolder(from, to, ec);
+    moveFolder(from, to, ec);
     if (ec) throw fs::filesystem_error("cannot move folder", from, to, ec);
 }
 
@@ -86,12 +86,12 @@ fs::file_type entry(const fs::path& path) {
 // which every later install's sweep tries again. False when it stays where it is.
 bool discard(const fs::path& recovery, const fs::path& support) {
     std::error_code ec;
-    platform::removeTree(recovery, ec);
+    removeTree(recovery, ec);
     if (!ec && entry(recovery) == fs::file_type::not_found) return true;
     // Apart from this run's own staging folder, which may be named in the same millisecond.
     fs::path aside = support / stagingName();
     aside += "-previous";
-    platform::moveFolder(recovery, aside, ec);
+    moveFolder(recovery, aside, ec);
     return !ec;
 }
 
@@ -138,13 +138,13 @@ void activate(const fs::path& staged, const fs::path& game) {
         move(staged, folder);
     } catch (...) {
         std::error_code back;
-        platform::moveFolder(recovery, folder, back);
+        moveFolder(recovery, folder, back);
         require(!back, "Installation failed. Your old game is safe in "
                        "Games/OrbelZolta-Windows.previous.");
         throw;
     }
     std::error_code ignored;
-    platform::removeTree(recovery, ignored);
+    removeTree(recovery, ignored);
 }
 
 namespace {

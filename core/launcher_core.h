@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <system_error>
 
 #include <nlohmann/json.hpp>
 
@@ -122,5 +123,19 @@ Release install(const std::filesystem::path& support, std::atomic<bool>& cancell
 
 // Swaps staged into game's place, keeping the old game as game + ".previous" until it is done.
 void activate(const std::filesystem::path& staged, const std::filesystem::path& game);
+
+// The platform's moveFolder and removeTree, tried again while they fail only because another
+// program (a virus scanner, the indexer) briefly holds a file they need: with growing pauses, a
+// few seconds of them in all, after which the last failure stands. Any other failure returns at
+// once. A removal tried again takes what is left.
+void moveFolder(const std::filesystem::path& from, const std::filesystem::path& to,
+                std::error_code& ec);
+void removeTree(const std::filesystem::path& path, std::error_code& ec);
+
+// For tests, where no program can be made to hold a file: while set, every try of moveFolder and
+// removeTree first calls the fault with the path it moves or removes; an error it returns is that
+// try's failure, and the file system is not touched.
+using FileFault = std::function<std::error_code(const std::filesystem::path&)>;
+void injectFileFault(FileFault fault);
 
 } // namespace zolta_launcher

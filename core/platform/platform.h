@@ -64,6 +64,10 @@ void moveFolder(const std::filesystem::path& from, const std::filesystem::path& 
 // no failure.
 void removeTree(const std::filesystem::path& path, std::error_code& ec);
 
+// Whether a move or removal failed only because another program (a virus scanner, the indexer)
+// holds, for now, a file it needs, so that it may go through when tried again shortly.
+[[nodiscard]] bool transient(const std::error_code& ec);
+
 // The type of the entry at path itself, never of what a link leads to; on Windows every reparse
 // point (a symbolic link, a junction) is a symlink. not_found when there is none; none with ec
 // set when it cannot be told.

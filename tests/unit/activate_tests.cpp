@@ -368,3 +368,75 @@ TEST(Activate, FailedMoveBackLeavesOldGameInRecoveryCopy) {
     }
     EXPECT_TRUE(won);
 }
+
+namespace {
+
+// Counts the tries of each path's move or removal; the first `held` of each fail as a file
+// another program holds makes them fail.
+struct Holder {
+    std::map<fs::path, int> tries;
+    explicit Holder(int held, std::function<bool(const fs::path&)> holds = {}) {
+        injectFileFault([this, held, holds](const fs::path& path) {
+            const bool heldHere = !holds || holds(path);
+            return ++tries[path] <= held && heldHere ? heldError() : std::error_code{};
+        });
+    }
+    ~Holder() { injectFileFault({}); }
+    Holder(const Holder&) = delete;
+    Holder& operator=(const Holder&) = delete;
+};
+
+} // namespace
+
+// A virus scanner opens the files of a folder just unpacked or moved: each move of the swap and
+// the removal of the old game meet a held file the first times and go through when tried again.
+TEST(Activate, TriesMovesAndRemovalsAgainWhileAScannerHoldsAFile) {
+    Scratch s;
+    makeGame(s.game(), "old");
+    Tree fresh = makeGame(s.staged(), "new");
+    Holder holder(3);
+    activate(s.staged(), s.game());
+    EXPECT_EQ(tree(s.game()), fresh);
+    EXPECT_FALSE(present(s.recovery()));
+    EXPECT_FALSE(present(s.staged()));
+    // The old game moved aside, the staged game moved in, the recovery copy removed.
+    EXPECT_EQ(holder.tries[s.game()], 4);
+    EXPECT_EQ(holder.tries[s.staged()], 4);
+    EXPECT_EQ(holder.tries[s.recovery()], 4);
+}
+
+// A file held for longer than the tries last fails the swap as before, after a few seconds, with
+// the old game back in place; a failure no other program causes is not tried again.
+TEST(Activate, GivesUpOnAFileHeldTooLongAndNeverWaitsOnOtherFailures) {
+    {
+        SCOPED_TRACE("held too long");
+        Scratch s;
+        Tree old = makeGame(s.game(), "old");
+        Tree fresh = makeGame(s.staged(), "new");
+        Holder holder(1000, [&](const fs::path& path) { return path == s.staged(); });
+        const auto start = std::chrono::steady_clock::now();
+        try {
+            activate(s.staged(), s.game());
+            ADD_FAILURE() << "activate succeeded";
+        } catch (const fs::filesystem_error& e) {
+            EXPECT_EQ(e.code(), heldError());
+        }
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_GE(took, std::chrono::seconds(4));
+        EXPECT_LT(took, std::chrono::seconds(60));
+        EXPECT_GT(holder.tries[s.staged()], 2);
+        EXPECT_EQ(tree(s.game()), old);
+        EXPECT_EQ(tree(s.staged()), fresh);
+        EXPECT_FALSE(present(s.recovery()));
+    }
+    {
+        SCOPED_TRACE("staged folder missing");
+        Scratch s;
+        Tree old = makeGame(s.game(), "old");
+        Holder holder(0);
+        EXPECT_THROW(activate(s.staged(), s.game()), fs::filesystem_error);
+        EXPECT_EQ(holder.tries[s.staged()], 1);
+        EXPECT_EQ(holder.tries[s.recovery()], 1); // moved back at once
+        EXPECT_EQ(tree(s.game()), old);
+    }
+}

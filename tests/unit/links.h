@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <system_error>
 
 // Makes at a link to the folder target.
 void folderLink(const std::filesystem::path& at, const std::filesystem::path& target);
@@ -21,3 +22,11 @@ void removeScratch(const std::filesystem::path& folder);
 // where this process cannot arrange it.
 [[nodiscard]] bool whileLocked(const std::filesystem::path& folder,
                                const std::function<void()>& body);
+
+// Runs body while another program exchanges the entries a and b, atomically, over and over, as
+// one racing the launcher might; its files go in the new folder signals.
+void whileSwapping(const std::filesystem::path& a, const std::filesystem::path& b,
+                   const std::filesystem::path& signals, const std::function<void()>& body);
+
+// The failure a move or removal meets on this platform while another program holds a file.
+std::error_code heldError();

@@ -2,8 +2,12 @@
 
 #include "platform/platform.h"
 
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
 #include <thread>
 
+#include <fcntl.h>
 #include <linux/capability.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -42,4 +46,19 @@ bool whileLocked(const std::filesystem::path& folder, const std::function<void()
     [[maybe_unused]] int restored = chown(folder.c_str(), before.st_uid, before.st_gid);
     chmod(folder.c_str(), before.st_mode & 07777);
     return ran;
+}
+
+void whileSwapping(const std::filesystem::path& a, const std::filesystem::path& b,
+                   const std::filesystem::path&, const std::function<void()>& body) {
+    std::atomic<bool> stop = false;
+    std::thread swapper([&] {
+        while (!stop) renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE);
+    });
+    body();
+    stop = true;
+    swapper.join();
+}
+
+std::error_code heldError() {
+    return {EBUSY, std::system_category()};
 }

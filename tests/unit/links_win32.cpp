@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <functional>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -59,6 +60,42 @@ void unixLink(const std::filesystem::path& at, const std::filesystem::path& targ
         throw std::runtime_error("no link made");
 }
 
+bool waitFor(const std::filesystem::path& file) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!std::filesystem::exists(file)) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+// Windows programs have no exchange: a host process does it, until stop appears.
+void hostSwapper(const std::filesystem::path& a, const std::filesystem::path& b,
+                 const std::filesystem::path& signals) {
+    const std::string script = "import ctypes, os, sys\n"
+                               "libc = ctypes.CDLL(None)\n"
+                               "a, b, stop, started, stopped = (os.fsencode(x) for x in "
+                               "sys.argv[1:])\n"
+                               "open(started, 'w').close()\n"
+                               "while not os.path.exists(stop):\n"
+                               "    for _ in range(100): libc.renameat2(-100, a, -100, b, 2)\n"
+                               "open(stopped, 'w').close()\n";
+    std::ofstream(signals / "swap.py", std::ios::binary) << script;
+    std::string line = "python3 \"" + unixName(signals / "swap.py") + "\"";
+    for (const std::filesystem::path& p :
+         {a, b, signals / "stop", signals / "started", signals / "stopped"})
+        line += " \"" + unixName(p) + "\"";
+    std::wstring command(line.begin(), line.end());
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(L"Z:\\usr\\bin\\python3", command.data(), nullptr, nullptr, FALSE, 0,
+                        nullptr, nullptr, &startup, &process))
+        throw std::runtime_error("cannot start the swapper");
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+}
+
 } // namespace
 
 void removeScratch(const std::filesystem::path& folder) {
@@ -93,4 +130,35 @@ bool whileLocked(const std::filesystem::path& folder, const std::function<void()
     body();
     CloseHandle(held);
     return true;
+}
+
+void whileSwapping(const std::filesystem::path& a, const std::filesystem::path& b,
+                   const std::filesystem::path& signals, const std::function<void()>& body) {
+    std::filesystem::create_directories(signals);
+    const std::filesystem::path stop = signals / "stop";
+    std::thread rotate;
+    if (underWine()) {
+        hostSwapper(a, b, signals);
+    } else {
+        // Windows renames a link as itself: three renames swap the two.
+        std::ofstream(signals / "started").close();
+        rotate = std::thread([=] {
+            const std::filesystem::path aside = signals / "aside";
+            while (!std::filesystem::exists(stop)) {
+                MoveFileExW(a.c_str(), aside.c_str(), 0);
+                MoveFileExW(b.c_str(), a.c_str(), 0);
+                MoveFileExW(aside.c_str(), b.c_str(), 0);
+            }
+            std::ofstream(signals / "stopped").close();
+        });
+    }
+    if (!waitFor(signals / "started")) throw std::runtime_error("the swapper did not start");
+    body();
+    std::ofstream(stop).close();
+    if (rotate.joinable()) rotate.join();
+    if (!waitFor(signals / "stopped")) throw std::runtime_error("the swapper did not stop");
+}
+
+std::error_code heldError() {
+    return {ERROR_SHARING_VIOLATION, std::system_category()};
 }

@@ -93,6 +93,12 @@ void removeTree(const std::filesystem::path& path, std::error_code& ec) {
     removeBelow(AT_FDCWD, path.c_str(), std::nullopt, ec);
 }
 
+// A file system that reports another's hold on a file (a share whose server has it open) says
+// EBUSY; a local one never refuses a rename or removal for an open file.
+bool transient(const std::error_code& ec) {
+    return ec.category() == std::system_category() && ec.value() == EBUSY;
+}
+
 std::filesystem::file_type entryType(const std::filesystem::path& path, std::error_code& ec) {
     std::filesystem::file_type type = std::filesystem::symlink_status(path, ec).type();
     if (type == std::filesystem::file_type::not_found) ec.clear();

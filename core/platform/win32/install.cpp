@@ -1,8 +1,10 @@
 #include <windows.h>
+#include <winternl.h>
 
 #include "platform/platform.h"
 
 #include <string>
+#include <vector>
 
 namespace zolta_launcher::platform {
 
@@ -16,7 +18,14 @@ void fail(std::error_code& ec, DWORD error) {
     if (!ec && !missing(error)) ec.assign(static_cast<int>(error), std::system_category());
 }
 
-void removeEntry(const std::wstring& path, DWORD attributes, std::error_code& ec);
+// An entry as its folder lists it.
+struct Listed {
+    std::wstring name;
+    DWORD attributes;
+    LONGLONG id; // the file system's number for it; 0 or -1 when it gives none
+};
+
+void removeEntry(HANDLE parent, const Listed& entry, std::error_code& ec);
 
 // The attributes of the entry itself, as its folder lists it; ERROR_SUCCESS or why not. The
 // whole folder is listed: Wine's GetFileAttributesW follows a link and reports a dangling one as
@@ -41,41 +50,81 @@ DWORD listed(const std::wstring& path, DWORD& attributes) {
     return result;
 }
 
-void empty(const std::wstring& folder, std::error_code& ec) {
-    WIN32_FIND_DATAW found;
-    HANDLE find = FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &found,
-                                   FindExSearchNameMatch, nullptr, 0);
-    if (find == INVALID_HANDLE_VALUE) {
-        fail(ec, GetLastError());
-        return;
+// Everything the open folder lists, read through its handle and never again by its name, so what
+// is read is what was checked; ERROR_SUCCESS or why not (what was read before stays in entries).
+DWORD list(HANDLE folder, std::vector<Listed>& entries) {
+    std::vector<LONGLONG> buffer(8192); // 64 KiB, aligned for the records
+    for (;;) {
+        if (!GetFileInformationByHandleEx(folder, FileIdBothDirectoryInfo, buffer.data(),
+                                          static_cast<DWORD>(buffer.size() * sizeof(LONGLONG)))) {
+            DWORD error = GetLastError();
+            return error == ERROR_NO_MORE_FILES ? ERROR_SUCCESS : error;
+        }
+        auto* record = reinterpret_cast<const unsigned char*>(buffer.data());
+        for (;;) {
+            auto* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(record);
+            std::wstring name(info->FileName, info->FileNameLength / sizeof(wchar_t));
+            if (name != L"." && name != L"..")
+                entries.push_back({std::move(name), info->FileAttributes, info->FileId.QuadPart});
+            if (!info->NextEntryOffset) break;
+            record += info->NextEntryOffset;
+        }
     }
-    do {
-        std::wstring name = found.cFileName;
-        if (name != L"." && name != L"..")
-            removeEntry(folder + L"\\" + name, found.dwFileAttributes, ec);
-    } while (FindNextFileW(find, &found));
-    FindClose(find);
+}
+
+// Opens name below the open folder parent, relative to that handle, so no name above is looked
+// up again; with no parent, name is a whole path.
+HANDLE openBelow(HANDLE parent, const std::wstring& name, DWORD access, DWORD& error) {
+    constexpr DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    if (!parent) {
+        HANDLE entry =
+            CreateFileW(name.c_str(), access, share, nullptr, OPEN_EXISTING,
+                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (entry == INVALID_HANDLE_VALUE) error = GetLastError();
+        return entry;
+    }
+    const auto bytes = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    UNICODE_STRING text{bytes, bytes, const_cast<wchar_t*>(name.c_str())};
+    OBJECT_ATTRIBUTES object;
+    InitializeObjectAttributes(&object, &text, OBJ_CASE_INSENSITIVE, parent, nullptr);
+    IO_STATUS_BLOCK io;
+    HANDLE entry = INVALID_HANDLE_VALUE;
+    NTSTATUS status = NtCreateFile(
+        &entry, access | SYNCHRONIZE, &object, &io, nullptr, 0, share, FILE_OPEN,
+        FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT | FILE_SYNCHRONOUS_IO_NONALERT,
+        nullptr, 0);
+    if (NT_SUCCESS(status)) return entry;
+    error = RtlNtStatusToDosError(status);
+    return INVALID_HANDLE_VALUE;
+}
+
+// The file system's number for the open entry; 0 when it cannot be read.
+LONGLONG number(HANDLE entry) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(entry, &info)) return 0;
+    return static_cast<LONGLONG>((ULONGLONG(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
 }
 
 // Opens the entry itself, never a link's target, and gives its attributes; INVALID_HANDLE_VALUE
-// with ec set when it cannot.
-HANDLE openEntry(const std::wstring& path, DWORD access, bool link, DWORD& attributes,
+// with ec set when it cannot, or when it is not what was listed.
+HANDLE openEntry(HANDLE parent, const Listed& listed, DWORD access, DWORD& attributes,
                  std::error_code& ec) {
-    HANDLE entry =
-        CreateFileW(path.c_str(), access | FILE_READ_ATTRIBUTES,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    DWORD error = ERROR_SUCCESS;
+    HANDLE entry = openBelow(parent, listed.name, access | FILE_READ_ATTRIBUTES, error);
     if (entry == INVALID_HANDLE_VALUE) {
-        fail(ec, GetLastError());
+        fail(ec, error);
         return entry;
     }
     FILE_ATTRIBUTE_TAG_INFO opened{};
-    DWORD error = ERROR_SUCCESS;
+    const bool link = listed.attributes & FILE_ATTRIBUTE_REPARSE_POINT;
+    const bool numbered = listed.id != 0 && listed.id != -1;
     if (!GetFileInformationByHandleEx(entry, FileAttributeTagInfo, &opened, sizeof opened))
         error = GetLastError();
-    else if (link != bool(opened.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        // Swapped since it was listed, or a link whose target was opened (Wine does that
-        // whatever the flags): working through this handle could reach outside.
+    else if (link != bool(opened.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+             (numbered && number(entry) != listed.id))
+        // Swapped since it was listed: a link now shows as one, or, where its target was opened
+        // (Wine does that whatever the flags), by another number. Working through this handle
+        // could reach outside.
         error = ERROR_CANT_ACCESS_FILE;
     if (error != ERROR_SUCCESS) {
         fail(ec, error);
@@ -105,31 +154,41 @@ bool dispose(HANDLE entry) {
     return SetFileInformationByHandle(entry, FileDispositionInfo, &classic, sizeof classic);
 }
 
-// A reparse point (a symbolic link, a junction, a mount point) is removed as itself and never
-// entered: the standard library would enter a junction and empty its target. Read-only makes a
-// deletion fail, so it is cleared first.
-void removeEntry(const std::wstring& path, DWORD listed, std::error_code& ec) {
-    const bool link = listed & FILE_ATTRIBUTE_REPARSE_POINT;
-    const bool readOnly = listed & FILE_ATTRIBUTE_READONLY;
-    DWORD attributes = listed;
-    // A folder is checked before it is listed, so a link swapped in is never entered. Attribute
-    // writes are asked only when needed: an entry may grant deletion and not them.
-    if (readOnly || ((listed & FILE_ATTRIBUTE_DIRECTORY) && !link)) {
-        HANDLE entry = openEntry(path, readOnly ? FILE_WRITE_ATTRIBUTES : 0, link, attributes, ec);
-        if (entry == INVALID_HANDLE_VALUE) return;
-        if (attributes & FILE_ATTRIBUTE_READONLY) {
-            FILE_BASIC_INFO basic{};
-            basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-            SetFileInformationByHandle(entry, FileBasicInfo, &basic, sizeof basic);
-        }
-        CloseHandle(entry);
-        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !link) empty(path, ec);
-    }
+// Removes everything the open folder holds, each entry opened relative to it.
+void empty(HANDLE folder, std::error_code& ec) {
+    std::vector<Listed> entries;
+    if (DWORD error = list(folder, entries); error != ERROR_SUCCESS) fail(ec, error);
+    for (const Listed& entry : entries) removeEntry(folder, entry, ec);
+}
 
-    // Apart from the first: a handle with delete access would keep the folder from being listed.
-    HANDLE entry = openEntry(path, DELETE, link, attributes, ec);
+// Removes the entry listed below the open folder parent (with no parent, entry names a whole
+// path). A reparse point (a symbolic link, a junction, a mount point) is removed as itself and
+// never entered: the standard library would enter a junction and empty its target. A folder is
+// listed through the handle that proved it is no link and deleted through a second handle opened
+// relative to that one, so a link swapped in meanwhile is never entered. Read-only makes a
+// deletion fail, so it is cleared first; attribute writes are asked only then, as an entry may
+// grant deletion and not them.
+void removeEntry(HANDLE parent, const Listed& listed, std::error_code& ec) {
+    const bool folder = (listed.attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                        !(listed.attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    const DWORD write = listed.attributes & FILE_ATTRIBUTE_READONLY ? FILE_WRITE_ATTRIBUTES : 0;
+    DWORD attributes = listed.attributes;
+    HANDLE entry =
+        openEntry(parent, listed, (folder ? FILE_LIST_DIRECTORY : DELETE) | write, attributes, ec);
     if (entry == INVALID_HANDLE_VALUE) return;
-    if (!dispose(entry)) fail(ec, GetLastError());
+    if (write && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        FILE_BASIC_INFO basic{};
+        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        SetFileInformationByHandle(entry, FileBasicInfo, &basic, sizeof basic);
+    }
+    HANDLE doomed = entry;
+    if (folder) {
+        empty(entry, ec);
+        doomed = openEntry(entry, {L"", attributes & ~FILE_ATTRIBUTE_REPARSE_POINT, 0}, DELETE,
+                           attributes, ec);
+    }
+    if (doomed != INVALID_HANDLE_VALUE && !dispose(doomed)) fail(ec, GetLastError());
+    if (doomed != INVALID_HANDLE_VALUE && doomed != entry) CloseHandle(doomed);
     CloseHandle(entry);
 }
 
@@ -144,7 +203,7 @@ void moveFolder(const std::filesystem::path& from, const std::filesystem::path& 
         (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         // A link is renamed as itself; Wine renames what it leads to, which shows as a handle to
         // the link that opens its target, so the move is refused then.
-        HANDLE entry = openEntry(source, 0, true, attributes, ec);
+        HANDLE entry = openEntry(nullptr, {source, attributes, 0}, 0, attributes, ec);
         if (entry == INVALID_HANDLE_VALUE) {
             if (!ec) ec.assign(ERROR_FILE_NOT_FOUND, std::system_category());
             return;
@@ -159,12 +218,27 @@ void moveFolder(const std::filesystem::path& from, const std::filesystem::path& 
 
 void removeTree(const std::filesystem::path& path, std::error_code& ec) {
     ec.clear();
-    std::wstring name = longPath(path).native();
-    DWORD attributes = 0;
-    if (DWORD error = listed(name, attributes); error != ERROR_SUCCESS)
+    Listed top{longPath(path).native(), 0, 0};
+    if (DWORD error = listed(top.name, top.attributes); error != ERROR_SUCCESS)
         fail(ec, error);
     else
-        removeEntry(name, attributes, ec);
+        removeEntry(nullptr, top, ec);
+}
+
+// A program that has a file open without delete sharing makes its deletion, and the rename of
+// its folder, fail with a sharing or access error; one that shares deletion leaves the deleted
+// name until it closes the file, so the folder is not yet empty.
+bool transient(const std::error_code& ec) {
+    if (ec.category() != std::system_category()) return false;
+    switch (ec.value()) {
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_ACCESS_DENIED:
+    case ERROR_DIR_NOT_EMPTY:
+        return true;
+    default:
+        return false;
+    }
 }
 
 namespace {
