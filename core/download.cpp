@@ -1,3 +1,4 @@
+#include "download.h"
 #include "launcher_core.h"
 
 #include <charconv>
@@ -26,9 +27,6 @@ nlohmann::json finalEvent(std::uint64_t received) {
     return {{"progress", 100}, {"received", mb(received)}, {"total", mb(received)}};
 }
 
-constexpr const char* cancelledText =
-    "Download cancelled. Your existing installation is unchanged.";
-
 bool isSet(const std::atomic<bool>* cancel) {
     return cancel && cancel->load();
 }
@@ -39,7 +37,7 @@ template <typename Step> auto transfer(const std::atomic<bool>* cancel, Step ste
     try {
         return step();
     } catch (const std::runtime_error&) {
-        require(!isSet(cancel), cancelledText);
+        require(!isSet(cancel), sentences::cancelled);
         throw;
     }
 }
@@ -54,30 +52,29 @@ std::string fetch(const std::u16string& name, const std::filesystem::path& desti
     // Declared before the file, so the file is closed first on every exit.
     platform::HttpRequest request =
         transfer(cancel, [&] { return platform::httpGet(u"/zolta/" + name, deadline, cancel); });
-    require(platform::httpStatus(*request) == 200,
-            "The release server did not return the requested file.");
+    require(platform::httpStatus(*request) == 200, sentences::notReturned);
     const std::uint32_t length = platform::httpLength(*request);
-    require(length <= limit, "Release exceeds the download size limit");
+    require(length <= limit, sentences::tooLarge);
 
     std::ofstream file;
     if (toFile) {
         file.open(destination, std::ios::binary | std::ios::trunc);
-        require(file.is_open(), "Cannot create the download file");
+        require(file.is_open(), sentences::cannotCreate);
     }
     std::string result;
     const auto buffer = std::make_unique<char[]>(bufferSize);
     std::uint64_t received = 0;
     std::uint64_t lastEvent = 0;
     for (;;) {
-        require(!isSet(cancel), cancelledText);
+        require(!isSet(cancel), sentences::cancelled);
         const std::size_t count = transfer(
             cancel, [&] { return platform::httpRead(*request, buffer.get(), bufferSize); });
         if (count == 0) break;
         received += count;
-        require(received <= limit, "Release exceeds the download size limit");
+        require(received <= limit, sentences::tooLarge);
         if (toFile) {
             file.write(buffer.get(), static_cast<std::streamsize>(count));
-            require(!file.fail(), "Cannot save download. Check available disk space.");
+            require(!file.fail(), sentences::cannotSave);
         } else {
             result.append(buffer.get(), count);
         }
@@ -88,8 +85,8 @@ std::string fetch(const std::u16string& name, const std::filesystem::path& desti
         }
     }
     if (length != 0 && received != length) {
-        require(!isSet(cancel), cancelledText);
-        throw std::runtime_error("Download is incomplete");
+        require(!isSet(cancel), sentences::cancelled);
+        throw std::runtime_error(sentences::incomplete);
     }
     if (progress) progress(finalEvent(received));
     return result;

@@ -1,6 +1,7 @@
 // HTTPS through libcurl, driven so that it behaves like a blocking client: httpGet returns once
 // the response headers are complete, httpRead waits for the next piece of the body. curl's multi
 // interface runs the transfer; its write callback parks what arrives until httpRead takes it.
+#include "download.h"
 #include "launcher_core.h"
 #include "platform/platform.h"
 
@@ -18,11 +19,6 @@ namespace zolta_launcher::platform {
 
 namespace {
 
-constexpr const char* initFailed = "Cannot initialize secure download";
-constexpr const char* connectFailed =
-    "Secure download failed. Check your connection and try again.";
-constexpr const char* readFailed = "Download interrupted. Please try again.";
-constexpr const char* cancelled = "Download cancelled. Your existing installation is unchanged.";
 // WinHTTP's waits, in ms: name resolution, connect, then each wait for data once connected.
 constexpr std::uint64_t resolveTimeout = 10000;
 constexpr std::uint64_t connectTimeout = 10000;
@@ -193,20 +189,20 @@ HttpRequest httpGet(const std::u16string& path, std::uint64_t deadline,
                     const std::atomic<bool>* cancel) {
     static const CURLcode global = curl_global_init(CURL_GLOBAL_DEFAULT);
     static const bool strict = openssl();
-    require(global == CURLE_OK && strict, initFailed);
+    require(global == CURLE_OK && strict, sentences::initFailed);
     HttpRequest http(new Http);
     http->easy = curl_easy_init();
-    require(http->easy != nullptr, initFailed);
+    require(http->easy != nullptr, sentences::initFailed);
     CURL* easy = http->easy;
     const std::string url = std::string("https://") + RELEASE_HOST + utf8(path);
-    require(curl_easy_setopt(easy, CURLOPT_URL, url.c_str()) == CURLE_OK, initFailed);
+    require(curl_easy_setopt(easy, CURLOPT_URL, url.c_str()) == CURLE_OK, sentences::initFailed);
     set(easy, CURLOPT_PROTOCOLS_STR, "https");
     set(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     set(easy, CURLOPT_USERAGENT, "OrbelLauncher/0.2.0");
     // "Accept:" removes curl's own Accept header: no accepted types are sent.
     http->headers = curl_slist_append(nullptr, "Cache-Control: no-cache");
     if (http->headers) http->headers = curl_slist_append(http->headers, "Accept:");
-    require(http->headers != nullptr, initFailed);
+    require(http->headers != nullptr, sentences::initFailed);
     set(easy, CURLOPT_HTTPHEADER, http->headers);
     set(easy, CURLOPT_FOLLOWLOCATION, 0L);
     // curl's own bound on the connection as a whole; headerWait's phases end sooner.
@@ -218,7 +214,7 @@ HttpRequest httpGet(const std::u16string& path, std::uint64_t deadline,
     set(easy, CURLOPT_QUICK_EXIT, 1L);
     require(curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, onTlsContext) == CURLE_OK &&
                 curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, http.get()) == CURLE_OK,
-            initFailed);
+            sentences::initFailed);
     set(easy, CURLOPT_BUFFERSIZE, static_cast<long>(pieceSize));
     set(easy, CURLOPT_HEADERFUNCTION, onHeader);
     set(easy, CURLOPT_HEADERDATA, http.get());
@@ -226,8 +222,8 @@ HttpRequest httpGet(const std::u16string& path, std::uint64_t deadline,
     set(easy, CURLOPT_WRITEDATA, http.get());
     http->parked.reserve(2 * pieceSize);
     http->multi = curl_multi_init();
-    require(http->multi != nullptr, initFailed);
-    require(curl_multi_add_handle(http->multi, easy) == CURLM_OK, initFailed);
+    require(http->multi != nullptr, sentences::initFailed);
+    require(curl_multi_add_handle(http->multi, easy) == CURLM_OK, sentences::initFailed);
     http->added = true;
 
     http->deadline = deadline;
@@ -238,9 +234,9 @@ HttpRequest httpGet(const std::u16string& path, std::uint64_t deadline,
     const bool inTime = drive(
         *http, [&] { return headerWait(*http); },
         [&] { return http->headersDone || stopped(*http); });
-    require(http->headersDone || !stopped(*http), cancelled);
+    require(http->headersDone || !stopped(*http), sentences::cancelled);
     // Once the headers are complete, what goes wrong belongs to the body and its reads.
-    require(inTime && http->headersDone, connectFailed);
+    require(inTime && http->headersDone, sentences::connectFailed);
     return http;
 }
 
@@ -269,8 +265,8 @@ std::size_t httpRead(Http& http, char* buffer, std::size_t size) {
     const bool inTime = drive(
         http, [&] { return deadline; },
         [&] { return http.parked.size() > http.taken || stopped(http); });
-    require(!stopped(http), cancelled);
-    require(inTime, readFailed);
+    require(!stopped(http), sentences::cancelled);
+    require(inTime, sentences::interrupted);
     const std::size_t count = std::min(size, http.parked.size() - http.taken);
     if (count > 0) {
         std::memcpy(buffer, http.parked.data() + http.taken, count);
@@ -285,7 +281,7 @@ std::size_t httpRead(Http& http, char* buffer, std::size_t size) {
     // The connection closed cleanly before the announced length: the body just ended, and the
     // caller's length test reports it. Without a length, a cut body must not pass as whole.
     if (http.result == CURLE_PARTIAL_FILE && httpLength(http) != 0) return 0;
-    throw std::runtime_error(readFailed);
+    throw std::runtime_error(sentences::interrupted);
 }
 
 } // namespace zolta_launcher::platform

@@ -1,6 +1,7 @@
 // HTTPS through WinHTTP, one asynchronous session per request. Each call is started and then
 // awaited in short slices that watch the cancel flag and the deadline: closing the request handle
 // is what ends a call in progress, which a blocking call in a synchronous session would not allow.
+#include "download.h"
 #include "launcher_core.h"
 #include "platform/platform.h"
 
@@ -16,11 +17,6 @@ namespace zolta_launcher::platform {
 
 namespace {
 
-constexpr const char* initFailed = "Cannot initialize secure download";
-constexpr const char* readFailed = "Download interrupted. Please try again.";
-constexpr const char* connectFailed =
-    "Secure download failed. Check your connection and try again.";
-constexpr const char* cancelled = "Download cancelled. Your existing installation is unchanged.";
 constexpr DWORD resolveTimeout = 10000;
 constexpr DWORD connectTimeout = 10000;
 constexpr DWORD sendTimeout = 15000;
@@ -152,10 +148,10 @@ HttpRequest httpGet(const std::u16string& path, std::uint64_t deadline,
     // A flag already set does not stop the request: its response is still tested.
     if (cancel && !cancel->load()) http->cancel = cancel;
     http->done = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    require(http->done != nullptr, initFailed);
+    require(http->done != nullptr, sentences::initFailed);
     http->session = WinHttpOpen(L"OrbelLauncher/0.2.0", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
                                 WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
-    require(http->session != nullptr, initFailed);
+    require(http->session != nullptr, sentences::initFailed);
     // Not examined: without them the platform's own time-outs apply.
     WinHttpSetTimeouts(http->session, static_cast<int>(bounded(*http, resolveTimeout)),
                        static_cast<int>(bounded(*http, connectTimeout)),
@@ -163,23 +159,23 @@ HttpRequest httpGet(const std::u16string& path, std::uint64_t deadline,
                        static_cast<int>(bounded(*http, receiveTimeout)));
     http->connection =
         WinHttpConnect(http->session, L"" RELEASE_HOST, INTERNET_DEFAULT_HTTPS_PORT, 0);
-    require(http->connection != nullptr, initFailed);
+    require(http->connection != nullptr, sentences::initFailed);
     http->request = WinHttpOpenRequest(
         http->connection, L"GET", reinterpret_cast<const wchar_t*>(path.c_str()), nullptr,
         WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE);
-    require(http->request != nullptr, initFailed);
+    require(http->request != nullptr, sentences::initFailed);
     // From here WinHTTP holds a share, which its HANDLE_CLOSING callback gives back; that
     // callback comes only for a handle with a context.
     Http* context = http.get();
     require(WinHttpSetOption(http->request, WINHTTP_OPTION_CONTEXT_VALUE, &context,
                              sizeof context) != FALSE,
-            initFailed);
+            sentences::initFailed);
     require(WinHttpSetStatusCallback(http->request, onStatus,
                                      WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS |
                                          WINHTTP_CALLBACK_FLAG_HANDLES |
                                          WINHTTP_CALLBACK_FLAG_SEND_REQUEST,
                                      0) != WINHTTP_INVALID_STATUS_CALLBACK,
-            initFailed);
+            sentences::initFailed);
     http->owners.fetch_add(1);
     DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     WinHttpSetOption(http->request, WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never);
@@ -196,22 +192,22 @@ HttpRequest httpGet(const std::u16string& path, std::uint64_t deadline,
     const BOOL sent =
         WinHttpSendRequest(http->request, L"Cache-Control: no-cache\r\n", static_cast<DWORD>(-1),
                            WINHTTP_NO_REQUEST_DATA, 0, 0, reinterpret_cast<DWORD_PTR>(context));
-    require(sent != FALSE, connectFailed);
+    require(sent != FALSE, sentences::connectFailed);
     // WinHTTP's own waits bound these phases; this bounds them wherever it applies them. Some
     // WinHTTPs receive the head before the send completes: its wait counts from the request.
     Ended ended = await(*http, within(*http, resolveTimeout + connectTimeout + sendTimeout), true);
-    require(ended != Ended::stopped, cancelled);
+    require(ended != Ended::stopped, sentences::cancelled);
     require(ended == Ended::completed &&
                 http->completion == WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE,
-            connectFailed);
+            sentences::connectFailed);
     // The whole head within the receive wait from the request, however it dribbles in.
-    require(WinHttpReceiveResponse(http->request, nullptr) != FALSE, connectFailed);
+    require(WinHttpReceiveResponse(http->request, nullptr) != FALSE, sentences::connectFailed);
     if (http->sent == 0) http->sent = GetTickCount64();
     ended = await(*http, deadline, true);
-    require(ended != Ended::stopped, cancelled);
+    require(ended != Ended::stopped, sentences::cancelled);
     require(ended == Ended::completed &&
                 http->completion == WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE,
-            connectFailed);
+            sentences::connectFailed);
     return http;
 }
 
@@ -258,23 +254,25 @@ bool framed(Http& http) {
 } // namespace
 
 std::size_t httpRead(Http& http, char* buffer, std::size_t size) {
-    require(http.deadline == 0 || GetTickCount64() < http.deadline, readFailed);
+    require(http.deadline == 0 || GetTickCount64() < http.deadline, sentences::interrupted);
     // Not examined: the read then waits its usual time.
     DWORD wait = bounded(http, receiveTimeout);
     WinHttpSetOption(http.request, WINHTTP_OPTION_RECEIVE_TIMEOUT, &wait, sizeof wait);
     // Only what has arrived: a read asked for more waits until its whole buffer is full.
     call(http, WinHttpQueryDataAvailable(http.request, nullptr),
-         WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE, within(http, receiveTimeout), readFailed);
+         WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE, within(http, receiveTimeout),
+         sentences::interrupted);
     if (http.count == 0) {
-        require(framed(http), readFailed);
+        require(framed(http), sentences::interrupted);
         return 0;
     }
     const auto ask = static_cast<DWORD>(std::min<std::size_t>({size, http.count, bufferSize}));
     call(http, WinHttpReadData(http.request, http.buffer, ask, nullptr),
-         WINHTTP_CALLBACK_STATUS_READ_COMPLETE, within(http, receiveTimeout), readFailed);
+         WINHTTP_CALLBACK_STATUS_READ_COMPLETE, within(http, receiveTimeout),
+         sentences::interrupted);
     const DWORD count = std::min(http.count, ask);
     // A read that brings nothing ends the body only where its end is proven.
-    require(count != 0 || framed(http), readFailed);
+    require(count != 0 || framed(http), sentences::interrupted);
     std::memcpy(buffer, http.buffer, count);
     return count;
 }
