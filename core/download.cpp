@@ -27,8 +27,31 @@ nlohmann::json finalEvent(std::uint64_t received) {
     return {{"progress", 100}, {"received", mb(received)}, {"total", mb(received)}};
 }
 
+// The request's waits (name resolution, connect, send, then each wait for data once connected)
+// and the largest response head.
+constexpr platform::HttpLimits limits{10000, 10000, 15000, 15000, 65536};
+
 bool isSet(const std::atomic<bool>* cancel) {
     return cancel && cancel->load();
+}
+
+// Fails with text, or as the cancel once the flag is set.
+[[noreturn]] void fail(const std::atomic<bool>* cancel, const char* text) {
+    throw std::runtime_error(isSet(cancel) ? sentences::cancelled : text);
+}
+
+const char* sentence(platform::HttpFailure failure) {
+    switch (failure) {
+    case platform::HttpFailure::init:
+        return sentences::initFailed;
+    case platform::HttpFailure::connect:
+        return sentences::connectFailed;
+    case platform::HttpFailure::cancelled:
+        return sentences::cancelled;
+    case platform::HttpFailure::read:
+        break;
+    }
+    return sentences::interrupted;
 }
 
 // A transfer that fails once the flag is set was ended by the cancel, whichever wait's end
@@ -36,10 +59,16 @@ bool isSet(const std::atomic<bool>* cancel) {
 template <typename Step> auto transfer(const std::atomic<bool>* cancel, Step step) {
     try {
         return step();
-    } catch (const std::runtime_error&) {
-        require(!isSet(cancel), sentences::cancelled);
-        throw;
+    } catch (platform::HttpFailure failure) {
+        fail(cancel, sentence(failure));
     }
+}
+
+// A body is whole only where its end is proven: the announced length (which the caller then
+// tests), the last chunk, or for a body with neither the server's TLS close_notify. A bare TCP
+// close, which anyone on the path can make, proves nothing.
+[[nodiscard]] bool proven(platform::Http& request, const platform::HttpHead& head) {
+    return head.framing != platform::HttpFraming::none || platform::httpCloseNotified(request);
 }
 
 } // namespace
@@ -50,10 +79,11 @@ std::string fetch(const std::u16string& name, const std::filesystem::path& desti
     const std::uint64_t limit = toFile ? fileLimit : memoryLimit;
     const std::uint64_t deadline = ms == 0 ? 0 : platform::milliseconds() + ms;
     // Declared before the file, so the file is closed first on every exit.
-    platform::HttpRequest request =
-        transfer(cancel, [&] { return platform::httpGet(u"/zolta/" + name, deadline, cancel); });
-    require(platform::httpStatus(*request) == 200, sentences::notReturned);
-    const std::uint32_t length = platform::httpLength(*request);
+    platform::HttpRequest request = transfer(
+        cancel, [&] { return platform::httpGet(u"/zolta/" + name, limits, deadline, cancel); });
+    const platform::HttpHead head = platform::httpHead(*request);
+    require(head.status == 200, sentences::notReturned);
+    const std::uint32_t length = head.length;
     require(length <= limit, sentences::tooLarge);
 
     std::ofstream file;
@@ -69,7 +99,10 @@ std::string fetch(const std::u16string& name, const std::filesystem::path& desti
         require(!isSet(cancel), sentences::cancelled);
         const std::size_t count = transfer(
             cancel, [&] { return platform::httpRead(*request, buffer.get(), bufferSize); });
-        if (count == 0) break;
+        if (count == 0) {
+            if (!proven(*request, head)) fail(cancel, sentences::interrupted);
+            break;
+        }
         received += count;
         require(received <= limit, sentences::tooLarge);
         if (toFile) {
@@ -84,10 +117,7 @@ std::string fetch(const std::u16string& name, const std::filesystem::path& desti
             lastEvent = now;
         }
     }
-    if (length != 0 && received != length) {
-        require(!isSet(cancel), sentences::cancelled);
-        throw std::runtime_error(sentences::incomplete);
-    }
+    if (length != 0 && received != length) fail(cancel, sentences::incomplete);
     if (progress) progress(finalEvent(received));
     return result;
 }
