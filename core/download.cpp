@@ -1,10 +1,13 @@
 #include "download.h"
 #include "launcher_core.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <fstream>
 #include <memory>
 #include <stdexcept>
+#include <string_view>
 
 #include "platform/platform.h"
 
@@ -71,6 +74,27 @@ template <typename Step> auto transfer(const std::atomic<bool>* cancel, Step ste
     return head.framing != platform::HttpFraming::none || platform::httpCloseNotified(request);
 }
 
+// Whether every content coding in codings (comma-separated, in any case) is identity. No other
+// was asked for and none is decoded: a body in one would be read as its coded bytes.
+[[nodiscard]] bool identity(const std::string& codings) {
+    constexpr std::string_view name = "identity";
+    for (std::size_t at = 0; at <= codings.size();) {
+        std::size_t end = codings.find(',', at);
+        if (end == std::string::npos) end = codings.size();
+        std::string_view token(codings.data() + at, end - at);
+        while (!token.empty() && (token.front() == ' ' || token.front() == '\t'))
+            token.remove_prefix(1);
+        while (!token.empty() && (token.back() == ' ' || token.back() == '\t'))
+            token.remove_suffix(1);
+        const auto same = [](char a, char b) {
+            return std::tolower(static_cast<unsigned char>(a)) == b;
+        };
+        if (!token.empty() && !std::ranges::equal(token, name, same)) return false;
+        at = end + 1;
+    }
+    return true;
+}
+
 } // namespace
 
 std::string fetch(const std::u16string& name, const std::filesystem::path& destination,
@@ -82,7 +106,7 @@ std::string fetch(const std::u16string& name, const std::filesystem::path& desti
     platform::HttpRequest request = transfer(
         cancel, [&] { return platform::httpGet(u"/zolta/" + name, limits, deadline, cancel); });
     const platform::HttpHead head = platform::httpHead(*request);
-    require(head.status == 200, sentences::notReturned);
+    require(head.status == 200 && identity(head.coding), sentences::notReturned);
     const std::uint32_t length = head.length;
     require(length <= limit, sentences::tooLarge);
 

@@ -63,6 +63,7 @@ struct HttpHead {
     std::uint32_t status = 0; // 0 when it cannot be read
     std::uint32_t length = 0; // the announced Content-Length; 0 when none or unreadable
     HttpFraming framing = HttpFraming::none;
+    std::string coding; // every Content-Encoding value, joined by commas; empty: none
 };
 HttpHead httpHead(Http& http);
 

@@ -497,6 +497,27 @@ TEST_F(Jobs, InstallGivesUpOnAChecksumListThatTrickles) {
     EXPECT_FALSE(fs::exists(managedExe()));
 }
 
+// A compressed list or archive is not read as one: the player learns that the server did not
+// send the file, not that no release is published or that the download is damaged.
+TEST_F(Jobs, InstallRefusesACodingNeverAskedFor) {
+    publish("2.1.0");
+    const std::string refused = "The release server did not return the requested file.";
+    for (const char* name :
+         {"downloads/SHA256SUMS.txt", "downloads/OrbelZolta-2.1.0-Windows-x64.zip"}) {
+        SCOPED_TRACE(name);
+        testhost::reset(folder.path);
+        launcher::ready = true;
+        release_server::faults({{name, {{"coding", "gzip"}}}});
+        run({{"action", "install"}});
+        ASSERT_TRUE(testhost::finish());
+        auto state = testhost::lastState();
+        EXPECT_EQ(state["stage"], "error");
+        EXPECT_EQ(state["message"], refused);
+        EXPECT_EQ(testhost::notices(), std::vector<std::string>{refused});
+        EXPECT_FALSE(fs::exists(managedExe()));
+    }
+}
+
 // The game is in place, so the install is shown and recorded as done; the settings that could
 // not be saved come after it as a notice.
 TEST_F(Jobs, SaveFailureInTheSuccessPayload) {

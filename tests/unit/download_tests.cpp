@@ -366,6 +366,53 @@ TEST_F(Download, CallbackExceptionPassesThrough) {
     EXPECT_THROW(fetch(u"file", {}, nullptr, [](json) { throw Stop{}; }), Stop);
 }
 
+// Nothing but the body's own bytes was asked for: a body in any other coding would be read as
+// them, a compressed checksum list as a list that holds no release.
+TEST_F(Download, ContentCodingOtherThanIdentityIsRefused) {
+    const std::string list = std::string(64, 'a') + "  OrbelZolta-1.0.0-Windows-x64.zip\n";
+    put("downloads/SHA256SUMS.txt", list);
+    put("downloads/OrbelZolta-1.0.0-Windows-x64.zip", body(100000));
+    struct Case {
+        json coding;
+        bool refused;
+    };
+    const Case cases[] = {
+        {"gzip", true},           {"deflate", true},
+        {"identity, gzip", true}, {json::array({"identity", "br"}), true},
+        {"identity", false},      {"Identity", false},
+    };
+    for (const Case& c : cases) {
+        for (const char* mode : {"normal", "chunked"}) {
+            const json fault = {{"mode", mode}, {"coding", c.coding}};
+            faults({{"api/health", fault},
+                    {"downloads/SHA256SUMS.txt", fault},
+                    {"downloads/OrbelZolta-1.0.0-Windows-x64.zip", fault}});
+            put("api/health", R"({"status":"online"})");
+            const fs::path archive = folder / "archive.zip";
+            if (c.refused) {
+                EXPECT_EQ(failure([] { fetch(u"api/health", {}, nullptr, {}); }), notReturned)
+                    << fault;
+                EXPECT_EQ(failure([] { fetch(u"downloads/SHA256SUMS.txt", {}, nullptr, {}); }),
+                          notReturned)
+                    << fault;
+                EXPECT_EQ(failure([&] {
+                              fetch(u"downloads/OrbelZolta-1.0.0-Windows-x64.zip", archive, nullptr,
+                                    {});
+                          }),
+                          notReturned)
+                    << fault;
+                EXPECT_FALSE(fs::exists(archive)) << fault; // refused before the file is made
+            } else {
+                EXPECT_EQ(fetch(u"api/health", {}, nullptr, {}), R"({"status":"online"})");
+                EXPECT_EQ(fetch(u"downloads/SHA256SUMS.txt", {}, nullptr, {}), list) << fault;
+                fetch(u"downloads/OrbelZolta-1.0.0-Windows-x64.zip", archive, nullptr, {});
+                EXPECT_EQ(read(archive), body(100000)) << fault;
+                fs::remove(archive);
+            }
+        }
+    }
+}
+
 // A body counts as whole only where its end is proven: the announced length reached, the last
 // chunk read, or close_notify after a body without either. The newer release is listed after
 // the older, so a list cut between them would install the older one.

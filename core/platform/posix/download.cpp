@@ -37,6 +37,7 @@ struct Http {
     std::size_t headSize = 0;                  // header bytes received so far
     const std::atomic<bool>* cancel = nullptr; // ends any wait once set; null: none
     bool chunked = false;                      // the response's body comes in chunks
+    std::string coding;                        // the response's Content-Encoding values
     bool closeNotified = false;                // the server's TLS close_notify has arrived
 };
 
@@ -49,11 +50,24 @@ std::size_t onHeader(char* data, std::size_t, std::size_t size, void* user) {
     if (http.headSize > http.limits.head) return 0;
     const bool blank =
         (size == 2 && data[0] == '\r' && data[1] == '\n') || (size == 1 && data[0] == '\n');
-    static constexpr char coding[] = "transfer-encoding:";
     const std::string line(data, size);
-    if (size > sizeof coding && strncasecmp(line.c_str(), coding, sizeof coding - 1) == 0 &&
+    // Each response head of the transfer (an informational one first, say) begins afresh.
+    if (line.starts_with("HTTP/")) {
+        http.chunked = false;
+        http.coding.clear();
+    }
+    static constexpr char transfer[] = "transfer-encoding:";
+    if (size > sizeof transfer && strncasecmp(line.c_str(), transfer, sizeof transfer - 1) == 0 &&
         strcasestr(line.c_str(), "chunked") != nullptr)
         http.chunked = true;
+    static constexpr char content[] = "content-encoding:";
+    if (size >= sizeof content && strncasecmp(line.c_str(), content, sizeof content - 1) == 0) {
+        const std::size_t first = line.find_first_not_of(" \t", sizeof content - 1);
+        const std::size_t last = line.find_last_not_of(" \t\r\n");
+        if (!http.coding.empty()) http.coding += ',';
+        if (first != std::string::npos && last != std::string::npos && last >= first)
+            http.coding += line.substr(first, last - first + 1);
+    }
     if (blank) {
         long status = 0;
         curl_easy_getinfo(http.easy, CURLINFO_RESPONSE_CODE, &status);
@@ -257,6 +271,7 @@ HttpHead httpHead(Http& http) {
     if (length > 0)
         head.length =
             length > static_cast<curl_off_t>(most) ? most : static_cast<std::uint32_t>(length);
+    head.coding = http.coding;
     if (http.chunked)
         head.framing = HttpFraming::chunked;
     else if (length >= 0)

@@ -221,6 +221,34 @@ std::wstring header(Http& http, DWORD query) {
     return text;
 }
 
+// Every value of a header that may come more than once, joined by commas, as ASCII ("?" for
+// any other character). A value that cannot be read gives "?": no header passes unread.
+std::string values(Http& http, DWORD query) {
+    std::string all;
+    for (DWORD index = 0, count = 0;; ++count) {
+        DWORD size = 0;
+        DWORD next = index;
+        const BOOL empty = WinHttpQueryHeaders(http.request, query, WINHTTP_HEADER_NAME_BY_INDEX,
+                                               WINHTTP_NO_OUTPUT_BUFFER, &size, &next);
+        const DWORD error = empty ? ERROR_SUCCESS : GetLastError();
+        if (error == ERROR_WINHTTP_HEADER_NOT_FOUND) return all;
+        if (count > 0) all += ',';
+        std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
+        if (!empty) {
+            size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+            next = index;
+            if (error != ERROR_INSUFFICIENT_BUFFER ||
+                !WinHttpQueryHeaders(http.request, query, WINHTTP_HEADER_NAME_BY_INDEX, text.data(),
+                                     &size, &next))
+                return all + '?';
+        }
+        if (next <= index) return all + '?';
+        text.resize(empty ? 0 : size / sizeof(wchar_t));
+        for (const wchar_t c : text) all += c > 0 && c < 0x80 ? static_cast<char>(c) : '?';
+        index = next;
+    }
+}
+
 } // namespace
 
 HttpHead httpHead(Http& http) {
@@ -230,6 +258,7 @@ HttpHead httpHead(Http& http) {
     if (WinHttpQueryHeaders(http.request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
         head.status = status;
+    head.coding = values(http, WINHTTP_QUERY_CONTENT_ENCODING);
     // An announced length (0 too) frames the body, and so does the chunked coding, whose last
     // chunk WinHTTP's decoder awaits. A failed query leaves 0: no length was announced.
     DWORD length = 0;
