@@ -34,6 +34,25 @@ nlohmann::json finalEvent(std::uint64_t received) {
 // and the largest response head.
 constexpr platform::HttpLimits limits{10000, 10000, 15000, 15000, 65536};
 
+// The lowest rate of a body: fewer than rateBytes in rateWindow milliseconds ends it, however
+// each read keeps within its own wait. Counted here over the reads, so it holds on every platform.
+constexpr std::uint64_t rateBytes = 1024;
+constexpr std::uint64_t rateWindow = 60000;
+
+// The window of the lowest rate: when it began and what had been received by then.
+struct Pace {
+    std::uint64_t since = 0;
+    std::uint64_t base = 0;
+};
+
+// Whether the body keeps its lowest rate at now; a window that has passed begins the next.
+[[nodiscard]] bool keeps(Pace& pace, std::uint64_t now, std::uint64_t received) {
+    if (now - pace.since < rateWindow) return true;
+    if (received - pace.base < rateBytes) return false;
+    pace = {now, received};
+    return true;
+}
+
 bool isSet(const std::atomic<bool>* cancel) {
     return cancel && cancel->load();
 }
@@ -119,6 +138,7 @@ std::string fetch(const std::u16string& name, const std::filesystem::path& desti
     const auto buffer = std::make_unique<char[]>(bufferSize);
     std::uint64_t received = 0;
     std::uint64_t lastEvent = 0;
+    Pace pace{platform::milliseconds()};
     for (;;) {
         require(!isSet(cancel), sentences::cancelled);
         const std::size_t count = transfer(
@@ -136,6 +156,7 @@ std::string fetch(const std::u16string& name, const std::filesystem::path& desti
             result.append(buffer.get(), count);
         }
         const std::uint64_t now = platform::milliseconds();
+        if (!keeps(pace, now, received)) fail(cancel, sentences::interrupted);
         if (progress && now - lastEvent > eventInterval) {
             progress(byteEvent(received, length));
             lastEvent = now;

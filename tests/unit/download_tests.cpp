@@ -513,3 +513,29 @@ TEST_F(Download, NameResolutionIsBoundedAndCancelled) {
     EXPECT_LT(waited, std::chrono::seconds(4));
 }
 #endif
+
+// A body must keep its lowest rate: fewer than 1 KiB in a minute ends it, however each read
+// keeps within its own wait, while a slow body above that rate goes on. The real minute: the
+// build runs this test on its own, beside the others.
+TEST_F(Download, ADripEndsWhileASlowBodyGoesOn) {
+    faults({{"drip", {{"mode", "trickle"}, {"size", 8}, {"chunk", 1}, {"delay", 14}}},
+            {"slow", {{"mode", "trickle"}, {"size", 3000}, {"chunk", 200}, {"delay", 5}}}});
+    std::string slow;
+    std::chrono::steady_clock::duration slowTook{};
+    std::thread beside([&] {
+        const auto start = std::chrono::steady_clock::now();
+        slow = failure([&] { fetch(u"slow", folder / "slow", nullptr, {}); });
+        slowTook = std::chrono::steady_clock::now() - start;
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(failure([&] { fetch(u"drip", folder / "drip", nullptr, {}); }), interrupted);
+    const auto took = std::chrono::steady_clock::now() - start;
+    beside.join();
+    // The minute, then at most one read's wait past it; a self-test ends within two minutes.
+    EXPECT_GT(took, std::chrono::seconds(59));
+    EXPECT_LT(took, std::chrono::seconds(100));
+    EXPECT_GT(fs::file_size(folder / "drip"), 0u);
+    EXPECT_EQ(slow, "no failure");
+    EXPECT_GT(slowTook, std::chrono::seconds(60));
+    EXPECT_EQ(fs::file_size(folder / "slow"), 3000u);
+}
