@@ -4,6 +4,7 @@
 #include <system_error>
 #include <utility>
 
+#include "download.h"
 #include "launcher_core.h"
 #include "platform/platform.h"
 
@@ -13,9 +14,6 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 
 namespace {
-
-// The checksum list must arrive whole within this time, like every document from the server.
-constexpr std::uint32_t listTime = 30000;
 
 // Removes the install's staging folder on every exit; a failed removal is not reported.
 struct Staging {
@@ -156,7 +154,7 @@ Release installSteps(const fs::path& support, std::atomic<bool>& cancelled,
     settle(game, support);
     // No Cancel is offered while the list is fetched: only its time limit ends a slow server.
     Release release =
-        selectRelease(fetch(u"downloads/SHA256SUMS.txt", {}, &cancelled, nullptr, listTime));
+        selectRelease(fetch(u"downloads/SHA256SUMS.txt", {}, &cancelled, nullptr, documentTime));
 
     sweep(support);
     const fs::path folder = support / stagingName();
@@ -167,7 +165,7 @@ Release installSteps(const fs::path& support, std::atomic<bool>& cancelled,
     progress(stage("downloading", "Downloading Orbel Zolta",
                    "Downloading the Windows release from Orbel."));
     fetch(u"downloads/" + wide(release.fileName), archive, &cancelled, progress);
-    require(!cancelled.load(), "Download cancelled. Your existing installation is unchanged.");
+    require(!cancelled.load(), sentences::cancelled);
 
     progress(stage("verifying", "Verifying download", "Checking the published SHA-256 checksum."));
     require(sha256(archive) == release.checksum, "Checksum mismatch. Nothing was installed.");

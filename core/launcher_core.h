@@ -84,7 +84,9 @@ std::uint64_t writeChunk(void* stream, std::uint64_t position, const void* data,
 // One HTTPS GET of "/zolta/" + name from the release server. An empty destination returns the
 // body (at most 65,536 bytes); otherwise the body goes to that file (at most 512 MiB) and byte
 // events go to progress. A set *cancel ends the transfer before its next read. A transfer that
-// has not ended within ms milliseconds (0: no limit) fails like a connection that went silent.
+// has not ended within ms milliseconds (0: no limit) fails like a connection that went silent,
+// and so does a body that brings fewer than 1 KiB in a minute. A response in any content coding
+// but identity is refused as not the requested file. The sentences are core/download.h's.
 std::string fetch(const std::u16string& name, const std::filesystem::path& destination,
                   std::atomic<bool>* cancel, ProgressCallback progress, std::uint32_t ms = 0);
 

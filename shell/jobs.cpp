@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "download.h"
 #include "host/host.h"
 #include "launcher_core.h"
 
@@ -15,8 +16,7 @@ namespace {
 
 namespace zl = zolta_launcher;
 
-// A server document must arrive whole within this time, and nest no deeper than this.
-constexpr std::uint32_t documentTime = 30000;
+// A server document nests no deeper than this.
 constexpr int documentDepth = 64;
 
 // A failure once Cancel was pressed is the cancel, which informs.
@@ -123,8 +123,8 @@ void start(void (*job)()) {
 
 nlohmann::json document(const std::u16string& name) {
     // Checked here too: the request itself is sent whatever the flag says.
-    zl::require(!cancelled.load(), "Download cancelled. Your existing installation is unchanged.");
-    const std::string text = zl::fetch(name, {}, &cancelled, {}, documentTime);
+    zl::require(!cancelled.load(), zl::sentences::cancelled);
+    const std::string text = zl::fetch(name, {}, &cancelled, {}, zl::documentTime);
     // The parse itself does not recurse, but copying, comparing and writing the value do: a
     // deeply nested document would overflow the stack there.
     const auto shallow = [](int depth, nlohmann::json::parse_event_t event, nlohmann::json&) {

@@ -34,10 +34,13 @@ Modes (options in brackets):
   fin        no coding: the body ends with a TCP close that no TLS close_notify precedes
   nolastchunk  chunked: a clean close (close_notify) where the last chunk should follow
 Options for every mode: [chunked] true sends the body without a length, chunked; [size] serves that many zero bytes instead of a file (no file needed);
-[length] announces that Content-Length instead of the real one.
+[length] announces that Content-Length instead of the real one; [coding] a Content-Encoding
+value, or a list of them sent as header lines of their own ("gzip" alone also compresses the
+body with gzip).
 """
 
 import argparse
+import gzip
 import http.server
 import json
 import os
@@ -53,17 +56,20 @@ ZEROS = bytes(1 << 20)
 
 
 class Body:
-    """The bytes to serve: a file or a run of zeros."""
+    """The bytes to serve: a file, bytes in memory or a run of zeros."""
 
-    def __init__(self, path, size):
-        self.path, self.size = path, size
+    def __init__(self, path, size, data=None):
+        self.path, self.size, self.data = path, size, data
 
     def pieces(self, limit, chunk):
         sent = 0
         with open(self.path, "rb") if self.path else _nothing() as f:
             while sent < limit:
                 n = min(chunk, limit - sent)
-                data = f.read(n) if f else ZEROS[:n]
+                if self.data is not None:
+                    data = self.data[sent:sent + n]
+                else:
+                    data = f.read(n) if f else ZEROS[:n]
                 if not data:
                     return
                 sent += len(data)
@@ -139,6 +145,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         body = self.body(root, name, fault)
         if body is None:
             return self.plain(404)
+        if fault.get("coding") == "gzip":
+            data = gzip.compress(b"".join(body.pieces(body.size, 1 << 20)))
+            body = Body(None, len(data), data)
         if mode in ("fin", "nolastchunk"):
             return self.unproven(body, mode, fault)
         self.serve(body, mode, fault)
@@ -174,6 +183,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def serve(self, body, mode, fault):
         self.send_response(200)
         self.send_header("Content-Type", "application/octet-stream")
+        coding = fault.get("coding", [])
+        for value in [coding] if isinstance(coding, str) else coding:
+            self.send_header("Content-Encoding", value)
         chunked = mode == "chunked" or fault.get("chunked", False)
         if chunked:
             self.send_header("Transfer-Encoding", "chunked")

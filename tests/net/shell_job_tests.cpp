@@ -595,6 +595,57 @@ TEST_F(Jobs, InstallGivesUpOnAChecksumListThatTrickles) {
     EXPECT_FALSE(fs::exists(managedExe()));
 }
 
+// A compressed list or archive is not read as one: the player learns that the server did not
+// send the file, not that no release is published or that the download is damaged.
+TEST_F(Jobs, InstallRefusesACodingNeverAskedFor) {
+    publish("2.1.0");
+    const std::string refused = "The release server did not return the requested file.";
+    for (const char* name :
+         {"downloads/SHA256SUMS.txt", "downloads/OrbelZolta-2.1.0-Windows-x64.zip"}) {
+        SCOPED_TRACE(name);
+        testhost::reset(folder.path);
+        launcher::ready = true;
+        release_server::faults({{name, {{"coding", "gzip"}}}});
+        run({{"action", "install"}});
+        ASSERT_TRUE(testhost::finish());
+        auto state = testhost::lastState();
+        EXPECT_EQ(state["stage"], "error");
+        EXPECT_EQ(state["message"], refused);
+        EXPECT_EQ(testhost::notices(), std::vector<std::string>{refused});
+        EXPECT_FALSE(fs::exists(managedExe()));
+    }
+}
+
+// The self-test has no Cancel: an archive that drips ends it by the download's lowest rate,
+// with its report. The real minute: the build runs this test on its own, beside the others.
+TEST_F(Jobs, SelfTestEndsOnADrippingArchive) {
+    publish("2.1.0");
+    serve("api/health", R"({"status":"online"})");
+    serve("downloads/releases.json", R"({"version":"2.1.0","windowsMB":1})");
+    release_server::faults(trickle("downloads/OrbelZolta-2.1.0-Windows-x64.zip", 14));
+    testhost::Folder smoke;
+    // Without a lowest rate the drip would hold the self-test for hours: the flag ends it then.
+    std::atomic<bool> ended = false;
+    std::thread watchdog([&] {
+        for (int i = 0; i < 1500 && !ended; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        launcher::cancelled = true;
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const int code = launcher::smoke(smoke.path);
+    const auto took = since(start);
+    ended = true;
+    watchdog.join();
+    launcher::cancelled = false;
+    EXPECT_EQ(code, 1);
+    EXPECT_GT(took, std::chrono::seconds(59));
+    EXPECT_LT(took, std::chrono::seconds(120));
+    const auto report = json::parse(testhost::read(smoke.path / "launcher-smoke.json"));
+    EXPECT_EQ(report["ok"], false);
+    EXPECT_EQ(report["error"], "Download interrupted. Please try again.");
+    EXPECT_FALSE(report.contains("installedVersion"));
+}
+
 // The game is in place, so the install is shown and recorded as done; the settings that could
 // not be saved come after it as a notice.
 TEST_F(Jobs, SaveFailureInTheSuccessPayload) {

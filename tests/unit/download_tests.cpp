@@ -366,6 +366,53 @@ TEST_F(Download, CallbackExceptionPassesThrough) {
     EXPECT_THROW(fetch(u"file", {}, nullptr, [](json) { throw Stop{}; }), Stop);
 }
 
+// Nothing but the body's own bytes was asked for: a body in any other coding would be read as
+// them, a compressed checksum list as a list that holds no release.
+TEST_F(Download, ContentCodingOtherThanIdentityIsRefused) {
+    const std::string list = std::string(64, 'a') + "  OrbelZolta-1.0.0-Windows-x64.zip\n";
+    put("downloads/SHA256SUMS.txt", list);
+    put("downloads/OrbelZolta-1.0.0-Windows-x64.zip", body(100000));
+    struct Case {
+        json coding;
+        bool refused;
+    };
+    const Case cases[] = {
+        {"gzip", true},           {"deflate", true},
+        {"identity, gzip", true}, {json::array({"identity", "br"}), true},
+        {"identity", false},      {"Identity", false},
+    };
+    for (const Case& c : cases) {
+        for (const char* mode : {"normal", "chunked"}) {
+            const json fault = {{"mode", mode}, {"coding", c.coding}};
+            faults({{"api/health", fault},
+                    {"downloads/SHA256SUMS.txt", fault},
+                    {"downloads/OrbelZolta-1.0.0-Windows-x64.zip", fault}});
+            put("api/health", R"({"status":"online"})");
+            const fs::path archive = folder / "archive.zip";
+            if (c.refused) {
+                EXPECT_EQ(failure([] { fetch(u"api/health", {}, nullptr, {}); }), notReturned)
+                    << fault;
+                EXPECT_EQ(failure([] { fetch(u"downloads/SHA256SUMS.txt", {}, nullptr, {}); }),
+                          notReturned)
+                    << fault;
+                EXPECT_EQ(failure([&] {
+                              fetch(u"downloads/OrbelZolta-1.0.0-Windows-x64.zip", archive, nullptr,
+                                    {});
+                          }),
+                          notReturned)
+                    << fault;
+                EXPECT_FALSE(fs::exists(archive)) << fault; // refused before the file is made
+            } else {
+                EXPECT_EQ(fetch(u"api/health", {}, nullptr, {}), R"({"status":"online"})");
+                EXPECT_EQ(fetch(u"downloads/SHA256SUMS.txt", {}, nullptr, {}), list) << fault;
+                fetch(u"downloads/OrbelZolta-1.0.0-Windows-x64.zip", archive, nullptr, {});
+                EXPECT_EQ(read(archive), body(100000)) << fault;
+                fs::remove(archive);
+            }
+        }
+    }
+}
+
 // A body counts as whole only where its end is proven: the announced length reached, the last
 // chunk read, or close_notify after a body without either. The newer release is listed after
 // the older, so a list cut between them would install the older one.
@@ -466,3 +513,29 @@ TEST_F(Download, NameResolutionIsBoundedAndCancelled) {
     EXPECT_LT(waited, std::chrono::seconds(4));
 }
 #endif
+
+// A body must keep its lowest rate: fewer than 1 KiB in a minute ends it, however each read
+// keeps within its own wait, while a slow body above that rate goes on. The real minute: the
+// build runs this test on its own, beside the others.
+TEST_F(Download, ADripEndsWhileASlowBodyGoesOn) {
+    faults({{"drip", {{"mode", "trickle"}, {"size", 8}, {"chunk", 1}, {"delay", 14}}},
+            {"slow", {{"mode", "trickle"}, {"size", 3000}, {"chunk", 200}, {"delay", 5}}}});
+    std::string slow;
+    std::chrono::steady_clock::duration slowTook{};
+    std::thread beside([&] {
+        const auto start = std::chrono::steady_clock::now();
+        slow = failure([&] { fetch(u"slow", folder / "slow", nullptr, {}); });
+        slowTook = std::chrono::steady_clock::now() - start;
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(failure([&] { fetch(u"drip", folder / "drip", nullptr, {}); }), interrupted);
+    const auto took = std::chrono::steady_clock::now() - start;
+    beside.join();
+    // The minute, then at most one read's wait past it; a self-test ends within two minutes.
+    EXPECT_GT(took, std::chrono::seconds(59));
+    EXPECT_LT(took, std::chrono::seconds(100));
+    EXPECT_GT(fs::file_size(folder / "drip"), 0u);
+    EXPECT_EQ(slow, "no failure");
+    EXPECT_GT(slowTook, std::chrono::seconds(60));
+    EXPECT_EQ(fs::file_size(folder / "slow"), 3000u);
+}

@@ -1,14 +1,12 @@
 // HTTPS through libcurl, driven so that it behaves like a blocking client: httpGet returns once
 // the response headers are complete, httpRead waits for the next piece of the body. curl's multi
 // interface runs the transfer; its write callback parks what arrives until httpRead takes it.
-#include "launcher_core.h"
 #include "platform/platform.h"
 
 #include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <limits>
-#include <stdexcept>
 #include <strings.h>
 
 #include <curl/curl.h>
@@ -18,15 +16,6 @@ namespace zolta_launcher::platform {
 
 namespace {
 
-constexpr const char* initFailed = "Cannot initialize secure download";
-constexpr const char* connectFailed =
-    "Secure download failed. Check your connection and try again.";
-constexpr const char* readFailed = "Download interrupted. Please try again.";
-constexpr const char* cancelled = "Download cancelled. Your existing installation is unchanged.";
-// WinHTTP's waits, in ms: name resolution, connect, then each wait for data once connected.
-constexpr std::uint64_t resolveTimeout = 10000;
-constexpr std::uint64_t connectTimeout = 10000;
-constexpr std::uint64_t receiveTimeout = 15000;
 constexpr std::size_t pieceSize = 65536;
 
 } // namespace
@@ -44,8 +33,11 @@ struct Http {
     std::size_t taken = 0;
     std::uint64_t started = 0;                 // when the transfer began
     std::uint64_t deadline = 0;                // the caller's bound on every wait; 0: none
+    HttpLimits limits;                         // the waits of the phases and the head's size
+    std::size_t headSize = 0;                  // header bytes received so far
     const std::atomic<bool>* cancel = nullptr; // ends any wait once set; null: none
     bool chunked = false;                      // the response's body comes in chunks
+    std::string coding;                        // the response's Content-Encoding values
     bool closeNotified = false;                // the server's TLS close_notify has arrived
 };
 
@@ -53,13 +45,29 @@ namespace {
 
 std::size_t onHeader(char* data, std::size_t, std::size_t size, void* user) {
     auto& http = *static_cast<Http*>(user);
+    // curl's own bound on a head is far larger; a head that grows past this one fails at once.
+    http.headSize += size;
+    if (http.headSize > http.limits.head) return 0;
     const bool blank =
         (size == 2 && data[0] == '\r' && data[1] == '\n') || (size == 1 && data[0] == '\n');
-    static constexpr char coding[] = "transfer-encoding:";
     const std::string line(data, size);
-    if (size > sizeof coding && strncasecmp(line.c_str(), coding, sizeof coding - 1) == 0 &&
+    // Each response head of the transfer (an informational one first, say) begins afresh.
+    if (line.starts_with("HTTP/")) {
+        http.chunked = false;
+        http.coding.clear();
+    }
+    static constexpr char transfer[] = "transfer-encoding:";
+    if (size > sizeof transfer && strncasecmp(line.c_str(), transfer, sizeof transfer - 1) == 0 &&
         strcasestr(line.c_str(), "chunked") != nullptr)
         http.chunked = true;
+    static constexpr char content[] = "content-encoding:";
+    if (size >= sizeof content && strncasecmp(line.c_str(), content, sizeof content - 1) == 0) {
+        const std::size_t first = line.find_first_not_of(" \t", sizeof content - 1);
+        const std::size_t last = line.find_last_not_of(" \t\r\n");
+        if (!http.coding.empty()) http.coding += ',';
+        if (first != std::string::npos && last != std::string::npos && last >= first)
+            http.coding += line.substr(first, last - first + 1);
+    }
     if (blank) {
         long status = 0;
         curl_easy_getinfo(http.easy, CURLINFO_RESPONSE_CODE, &status);
@@ -119,11 +127,11 @@ std::uint64_t headerWait(const Http& http) {
     const auto at = [&](curl_off_t us) {
         return http.started + static_cast<std::uint64_t>(std::max<curl_off_t>(us, 0)) / 1000;
     };
-    std::uint64_t end = http.started + resolveTimeout;
+    std::uint64_t end = http.started + http.limits.resolve;
     if (connected > 0)
-        end = std::max(at(connected), at(sent)) + receiveTimeout;
+        end = std::max(at(connected), at(sent)) + http.limits.receive;
     else if (resolved > 0)
-        end = at(resolved) + connectTimeout;
+        end = at(resolved) + http.limits.connect;
     return bounded(http, end);
 }
 
@@ -150,11 +158,17 @@ CURLcode onTlsContext(CURL*, void* context, void* user) {
     return CURLE_OK;
 }
 
-// A body with neither a length nor chunks: only close_notify proves that it is whole.
-bool closeDelimited(Http& http) {
+// The announced Content-Length; -1 when there is none.
+curl_off_t announced(Http& http) {
     curl_off_t length = -1;
-    curl_easy_getinfo(http.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-    return length < 0 && !http.chunked;
+    if (curl_easy_getinfo(http.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK)
+        return -1;
+    return length;
+}
+
+// Throws failure unless ok.
+void expect(bool ok, HttpFailure failure) {
+    if (!ok) throw failure;
 }
 
 [[nodiscard]] bool openssl() {
@@ -189,36 +203,36 @@ void httpClose(Http* http) noexcept {
     delete http;
 }
 
-HttpRequest httpGet(const std::u16string& path, std::uint64_t deadline,
+HttpRequest httpGet(const std::u16string& path, const HttpLimits& limits, std::uint64_t deadline,
                     const std::atomic<bool>* cancel) {
     static const CURLcode global = curl_global_init(CURL_GLOBAL_DEFAULT);
     static const bool strict = openssl();
-    require(global == CURLE_OK && strict, initFailed);
+    expect(global == CURLE_OK && strict, HttpFailure::init);
     HttpRequest http(new Http);
     http->easy = curl_easy_init();
-    require(http->easy != nullptr, initFailed);
+    expect(http->easy != nullptr, HttpFailure::init);
     CURL* easy = http->easy;
     const std::string url = std::string("https://") + RELEASE_HOST + utf8(path);
-    require(curl_easy_setopt(easy, CURLOPT_URL, url.c_str()) == CURLE_OK, initFailed);
+    expect(curl_easy_setopt(easy, CURLOPT_URL, url.c_str()) == CURLE_OK, HttpFailure::init);
     set(easy, CURLOPT_PROTOCOLS_STR, "https");
     set(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     set(easy, CURLOPT_USERAGENT, "OrbelLauncher/0.2.0");
     // "Accept:" removes curl's own Accept header: no accepted types are sent.
     http->headers = curl_slist_append(nullptr, "Cache-Control: no-cache");
     if (http->headers) http->headers = curl_slist_append(http->headers, "Accept:");
-    require(http->headers != nullptr, initFailed);
+    expect(http->headers != nullptr, HttpFailure::init);
     set(easy, CURLOPT_HTTPHEADER, http->headers);
     set(easy, CURLOPT_FOLLOWLOCATION, 0L);
     // curl's own bound on the connection as a whole; headerWait's phases end sooner.
     set(easy, CURLOPT_CONNECTTIMEOUT_MS,
-        static_cast<long>(resolveTimeout + connectTimeout + receiveTimeout));
+        static_cast<long>(limits.resolve) + limits.connect + limits.receive);
     set(easy, CURLOPT_NOSIGNAL, 1L);
     // Cleanup otherwise joins the resolver thread, which can sit in a lookup for minutes after
     // the deadline or a cancel; it is left to end by itself and free what it holds.
     set(easy, CURLOPT_QUICK_EXIT, 1L);
-    require(curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, onTlsContext) == CURLE_OK &&
-                curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, http.get()) == CURLE_OK,
-            initFailed);
+    expect(curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, onTlsContext) == CURLE_OK &&
+               curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, http.get()) == CURLE_OK,
+           HttpFailure::init);
     set(easy, CURLOPT_BUFFERSIZE, static_cast<long>(pieceSize));
     set(easy, CURLOPT_HEADERFUNCTION, onHeader);
     set(easy, CURLOPT_HEADERDATA, http.get());
@@ -226,11 +240,12 @@ HttpRequest httpGet(const std::u16string& path, std::uint64_t deadline,
     set(easy, CURLOPT_WRITEDATA, http.get());
     http->parked.reserve(2 * pieceSize);
     http->multi = curl_multi_init();
-    require(http->multi != nullptr, initFailed);
-    require(curl_multi_add_handle(http->multi, easy) == CURLM_OK, initFailed);
+    expect(http->multi != nullptr, HttpFailure::init);
+    expect(curl_multi_add_handle(http->multi, easy) == CURLM_OK, HttpFailure::init);
     http->added = true;
 
     http->deadline = deadline;
+    http->limits = limits;
     http->started = milliseconds();
     // A flag set during the request (the window closing) ends its waits; one already set still
     // lets the response be tested, and fetch stops before the first read.
@@ -238,30 +253,34 @@ HttpRequest httpGet(const std::u16string& path, std::uint64_t deadline,
     const bool inTime = drive(
         *http, [&] { return headerWait(*http); },
         [&] { return http->headersDone || stopped(*http); });
-    require(http->headersDone || !stopped(*http), cancelled);
+    expect(http->headersDone || !stopped(*http), HttpFailure::cancelled);
     // Once the headers are complete, what goes wrong belongs to the body and its reads.
-    require(inTime && http->headersDone, connectFailed);
+    expect(inTime && http->headersDone, HttpFailure::connect);
     return http;
 }
 
-std::uint32_t httpStatus(Http& http) {
+HttpHead httpHead(Http& http) {
+    HttpHead head;
     long status = 0;
-    if (curl_easy_getinfo(http.easy, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK) return 0;
-    return status > 0 && status < 1000 ? static_cast<std::uint32_t>(status) : 0;
-}
-
-std::uint32_t httpLength(Http& http) {
-    curl_off_t length = -1;
-    if (curl_easy_getinfo(http.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK ||
-        length <= 0)
-        return 0;
+    if (curl_easy_getinfo(http.easy, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status > 0 &&
+        status < 1000)
+        head.status = static_cast<std::uint32_t>(status);
+    const curl_off_t length = announced(http);
     // A length beyond 32 bits is still a length: it stays above every limit.
     constexpr auto most = std::numeric_limits<std::uint32_t>::max();
-    return length > static_cast<curl_off_t>(most) ? most : static_cast<std::uint32_t>(length);
+    if (length > 0)
+        head.length =
+            length > static_cast<curl_off_t>(most) ? most : static_cast<std::uint32_t>(length);
+    head.coding = http.coding;
+    if (http.chunked)
+        head.framing = HttpFraming::chunked;
+    else if (length >= 0)
+        head.framing = HttpFraming::length;
+    return head;
 }
 
 std::size_t httpRead(Http& http, char* buffer, std::size_t size) {
-    const std::uint64_t deadline = bounded(http, milliseconds() + receiveTimeout);
+    const std::uint64_t deadline = bounded(http, milliseconds() + http.limits.receive);
     if (http.parked.size() == http.taken && http.paused) {
         http.paused = false;
         curl_easy_pause(http.easy, CURLPAUSE_CONT); // hands the held data to onBody at once
@@ -269,8 +288,8 @@ std::size_t httpRead(Http& http, char* buffer, std::size_t size) {
     const bool inTime = drive(
         http, [&] { return deadline; },
         [&] { return http.parked.size() > http.taken || stopped(http); });
-    require(!stopped(http), cancelled);
-    require(inTime, readFailed);
+    expect(!stopped(http), HttpFailure::cancelled);
+    expect(inTime, HttpFailure::read);
     const std::size_t count = std::min(size, http.parked.size() - http.taken);
     if (count > 0) {
         std::memcpy(buffer, http.parked.data() + http.taken, count);
@@ -281,11 +300,17 @@ std::size_t httpRead(Http& http, char* buffer, std::size_t size) {
         }
         return count;
     }
-    if (http.result == CURLE_OK && (http.closeNotified || !closeDelimited(http))) return 0;
+    // curl ends a body with neither a length nor chunks at any close, bare or not: the caller
+    // asks httpCloseNotified.
+    if (http.result == CURLE_OK) return 0;
     // The connection closed cleanly before the announced length: the body just ended, and the
     // caller's length test reports it. Without a length, a cut body must not pass as whole.
-    if (http.result == CURLE_PARTIAL_FILE && httpLength(http) != 0) return 0;
-    throw std::runtime_error(readFailed);
+    if (http.result == CURLE_PARTIAL_FILE && announced(http) > 0) return 0;
+    throw HttpFailure::read;
+}
+
+bool httpCloseNotified(Http& http) {
+    return http.closeNotified;
 }
 
 } // namespace zolta_launcher::platform

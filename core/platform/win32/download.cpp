@@ -1,12 +1,10 @@
 // HTTPS through WinHTTP, one asynchronous session per request. Each call is started and then
 // awaited in short slices that watch the cancel flag and the deadline: closing the request handle
 // is what ends a call in progress, which a blocking call in a synchronous session would not allow.
-#include "launcher_core.h"
 #include "platform/platform.h"
 
 #include <algorithm>
 #include <cstring>
-#include <stdexcept>
 #include <string>
 
 #include <windows.h>
@@ -16,17 +14,7 @@ namespace zolta_launcher::platform {
 
 namespace {
 
-constexpr const char* initFailed = "Cannot initialize secure download";
-constexpr const char* readFailed = "Download interrupted. Please try again.";
-constexpr const char* connectFailed =
-    "Secure download failed. Check your connection and try again.";
-constexpr const char* cancelled = "Download cancelled. Your existing installation is unchanged.";
-constexpr DWORD resolveTimeout = 10000;
-constexpr DWORD connectTimeout = 10000;
-constexpr DWORD sendTimeout = 15000;
-constexpr DWORD receiveTimeout = 15000;
-constexpr DWORD headLimit = 65536; // Windows' default, set for every WinHTTP that has none
-constexpr DWORD slice = 100;       // how often a wait looks at the flag and the clock
+constexpr DWORD slice = 100; // how often a wait looks at the flag and the clock
 constexpr DWORD bufferSize = 65536;
 
 } // namespace
@@ -38,6 +26,7 @@ struct Http {
     HINTERNET connection = nullptr;
     HINTERNET request = nullptr;
     std::uint64_t deadline = 0;                // the caller's bound on every wait; 0: none
+    HttpLimits limits;                         // the waits of the phases and the head's size
     const std::atomic<bool>* cancel = nullptr; // watched by every wait; null: none
     HANDLE done = nullptr; // set by the callback when the call in progress has completed
     DWORD completion = 0;  // the WINHTTP_CALLBACK_STATUS_* that completed it
@@ -105,7 +94,7 @@ Ended await(Http& http, std::uint64_t limit, bool head = false) {
         std::uint64_t end = limit;
         const std::uint64_t sent = http.sent.load();
         if (head && sent != 0)
-            end = end == 0 ? sent + receiveTimeout : std::min(end, sent + receiveTimeout);
+            end = end == 0 ? sent + http.limits.receive : std::min(end, sent + http.limits.receive);
         DWORD wait = slice;
         if (end != 0) {
             const std::uint64_t now = GetTickCount64();
@@ -123,12 +112,16 @@ std::uint64_t within(const Http& http, DWORD ms) {
     return http.deadline == 0 ? limit : std::min(limit, http.deadline);
 }
 
+// Throws failure unless ok.
+void expect(bool ok, HttpFailure failure) {
+    if (!ok) throw failure;
+}
+
 // One asynchronous call: started, then awaited. A failure to start, an error, a cancel or the
 // limit throws failed; the request is then closed by the caller's httpClose, which ends the call.
-void call(Http& http, BOOL started, DWORD expected, std::uint64_t limit, const char* failed) {
-    if (!started) throw std::runtime_error(failed);
-    if (await(http, limit) != Ended::completed || http.completion != expected)
-        throw std::runtime_error(failed);
+void call(Http& http, BOOL started, DWORD expected, std::uint64_t limit, HttpFailure failed) {
+    expect(started != FALSE, failed);
+    expect(await(http, limit) == Ended::completed && http.completion == expected, failed);
 }
 
 } // namespace
@@ -145,138 +138,167 @@ void httpClose(Http* http) noexcept {
     release(http);
 }
 
-HttpRequest httpGet(const std::u16string& path, std::uint64_t deadline,
+HttpRequest httpGet(const std::u16string& path, const HttpLimits& limits, std::uint64_t deadline,
                     const std::atomic<bool>* cancel) {
     HttpRequest http(new Http);
     http->deadline = deadline;
+    http->limits = limits;
     // A flag already set does not stop the request: its response is still tested.
     if (cancel && !cancel->load()) http->cancel = cancel;
     http->done = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    require(http->done != nullptr, initFailed);
+    expect(http->done != nullptr, HttpFailure::init);
     http->session = WinHttpOpen(L"OrbelLauncher/0.2.0", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
                                 WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
-    require(http->session != nullptr, initFailed);
+    expect(http->session != nullptr, HttpFailure::init);
     // Not examined: without them the platform's own time-outs apply.
-    WinHttpSetTimeouts(http->session, static_cast<int>(bounded(*http, resolveTimeout)),
-                       static_cast<int>(bounded(*http, connectTimeout)),
-                       static_cast<int>(bounded(*http, sendTimeout)),
-                       static_cast<int>(bounded(*http, receiveTimeout)));
+    WinHttpSetTimeouts(http->session, static_cast<int>(bounded(*http, limits.resolve)),
+                       static_cast<int>(bounded(*http, limits.connect)),
+                       static_cast<int>(bounded(*http, limits.send)),
+                       static_cast<int>(bounded(*http, limits.receive)));
     http->connection =
         WinHttpConnect(http->session, L"" RELEASE_HOST, INTERNET_DEFAULT_HTTPS_PORT, 0);
-    require(http->connection != nullptr, initFailed);
+    expect(http->connection != nullptr, HttpFailure::init);
     http->request = WinHttpOpenRequest(
         http->connection, L"GET", reinterpret_cast<const wchar_t*>(path.c_str()), nullptr,
         WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE);
-    require(http->request != nullptr, initFailed);
+    expect(http->request != nullptr, HttpFailure::init);
     // From here WinHTTP holds a share, which its HANDLE_CLOSING callback gives back; that
     // callback comes only for a handle with a context.
     Http* context = http.get();
-    require(WinHttpSetOption(http->request, WINHTTP_OPTION_CONTEXT_VALUE, &context,
-                             sizeof context) != FALSE,
-            initFailed);
-    require(WinHttpSetStatusCallback(http->request, onStatus,
-                                     WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS |
-                                         WINHTTP_CALLBACK_FLAG_HANDLES |
-                                         WINHTTP_CALLBACK_FLAG_SEND_REQUEST,
-                                     0) != WINHTTP_INVALID_STATUS_CALLBACK,
-            initFailed);
+    expect(WinHttpSetOption(http->request, WINHTTP_OPTION_CONTEXT_VALUE, &context,
+                            sizeof context) != FALSE,
+           HttpFailure::init);
+    expect(WinHttpSetStatusCallback(http->request, onStatus,
+                                    WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS |
+                                        WINHTTP_CALLBACK_FLAG_HANDLES |
+                                        WINHTTP_CALLBACK_FLAG_SEND_REQUEST,
+                                    0) != WINHTTP_INVALID_STATUS_CALLBACK,
+           HttpFailure::init);
     http->owners.fetch_add(1);
     DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     WinHttpSetOption(http->request, WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never);
     // A head that grows without end fails at this size, not when memory runs out.
-    DWORD headSize = headLimit;
+    DWORD headSize = limits.head;
     WinHttpSetOption(http->request, WINHTTP_OPTION_MAX_RESPONSE_HEADER_SIZE, &headSize,
                      sizeof headSize);
     // WinHTTP's own wait for the whole head, 90 s by default, gets the receive wait; the wait
     // below bounds the head the same way wherever WinHTTP receives it.
-    DWORD headWait = bounded(*http, receiveTimeout);
+    DWORD headWait = bounded(*http, limits.receive);
     WinHttpSetOption(http->request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headWait,
                      sizeof headWait);
 
     const BOOL sent =
         WinHttpSendRequest(http->request, L"Cache-Control: no-cache\r\n", static_cast<DWORD>(-1),
                            WINHTTP_NO_REQUEST_DATA, 0, 0, reinterpret_cast<DWORD_PTR>(context));
-    require(sent != FALSE, connectFailed);
+    expect(sent != FALSE, HttpFailure::connect);
     // WinHTTP's own waits bound these phases; this bounds them wherever it applies them. Some
     // WinHTTPs receive the head before the send completes: its wait counts from the request.
-    Ended ended = await(*http, within(*http, resolveTimeout + connectTimeout + sendTimeout), true);
-    require(ended != Ended::stopped, cancelled);
-    require(ended == Ended::completed &&
-                http->completion == WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE,
-            connectFailed);
+    Ended ended = await(*http, within(*http, limits.resolve + limits.connect + limits.send), true);
+    expect(ended != Ended::stopped, HttpFailure::cancelled);
+    expect(ended == Ended::completed &&
+               http->completion == WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE,
+           HttpFailure::connect);
     // The whole head within the receive wait from the request, however it dribbles in.
-    require(WinHttpReceiveResponse(http->request, nullptr) != FALSE, connectFailed);
+    expect(WinHttpReceiveResponse(http->request, nullptr) != FALSE, HttpFailure::connect);
     if (http->sent == 0) http->sent = GetTickCount64();
     ended = await(*http, deadline, true);
-    require(ended != Ended::stopped, cancelled);
-    require(ended == Ended::completed &&
-                http->completion == WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE,
-            connectFailed);
+    expect(ended != Ended::stopped, HttpFailure::cancelled);
+    expect(ended == Ended::completed &&
+               http->completion == WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE,
+           HttpFailure::connect);
     return http;
-}
-
-std::uint32_t httpStatus(Http& http) {
-    DWORD status = 0;
-    DWORD size = sizeof status;
-    if (!WinHttpQueryHeaders(http.request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
-        return 0;
-    return status;
-}
-
-std::uint32_t httpLength(Http& http) {
-    DWORD length = 0;
-    DWORD size = sizeof length;
-    // Not examined: a failed query leaves 0, which means no length was announced.
-    WinHttpQueryHeaders(http.request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
-                        WINHTTP_HEADER_NAME_BY_INDEX, &length, &size, WINHTTP_NO_HEADER_INDEX);
-    return length;
 }
 
 namespace {
 
-// Whether the response frames its own end: an announced length (0 too), or the chunked coding,
-// whose last chunk WinHTTP's decoder awaits. WinHTTP tells no TLS close_notify from a bare TCP
-// close, so the end of a body framed by neither is never proven.
-bool framed(Http& http) {
-    DWORD length = 0;
-    DWORD size = sizeof length;
-    if (WinHttpQueryHeaders(http.request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
-                            WINHTTP_HEADER_NAME_BY_INDEX, &length, &size, WINHTTP_NO_HEADER_INDEX))
-        return true;
-    wchar_t coding[128] = {};
-    size = sizeof coding - sizeof coding[0];
-    if (!WinHttpQueryHeaders(http.request, WINHTTP_QUERY_TRANSFER_ENCODING,
-                             WINHTTP_HEADER_NAME_BY_INDEX, coding, &size, WINHTTP_NO_HEADER_INDEX))
-        return false;
-    std::wstring text(coding);
-    for (wchar_t& c : text)
-        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-    return text.find(L"chunked") != std::wstring::npos;
+// A header's text; empty when there is none.
+std::wstring header(Http& http, DWORD query) {
+    wchar_t text[128] = {};
+    DWORD size = sizeof text - sizeof text[0];
+    if (!WinHttpQueryHeaders(http.request, query, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+                             WINHTTP_NO_HEADER_INDEX))
+        return {};
+    return text;
+}
+
+// Every value of a header that may come more than once, joined by commas, as ASCII ("?" for
+// any other character). A value that cannot be read gives "?": no header passes unread.
+std::string values(Http& http, DWORD query) {
+    std::string all;
+    for (DWORD index = 0, count = 0;; ++count) {
+        DWORD size = 0;
+        DWORD next = index;
+        const BOOL empty = WinHttpQueryHeaders(http.request, query, WINHTTP_HEADER_NAME_BY_INDEX,
+                                               WINHTTP_NO_OUTPUT_BUFFER, &size, &next);
+        const DWORD error = empty ? ERROR_SUCCESS : GetLastError();
+        if (error == ERROR_WINHTTP_HEADER_NOT_FOUND) return all;
+        if (count > 0) all += ',';
+        std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
+        if (!empty) {
+            size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+            next = index;
+            if (error != ERROR_INSUFFICIENT_BUFFER ||
+                !WinHttpQueryHeaders(http.request, query, WINHTTP_HEADER_NAME_BY_INDEX, text.data(),
+                                     &size, &next))
+                return all + '?';
+        }
+        if (next <= index) return all + '?';
+        text.resize(empty ? 0 : size / sizeof(wchar_t));
+        for (const wchar_t c : text) all += c > 0 && c < 0x80 ? static_cast<char>(c) : '?';
+        index = next;
+    }
 }
 
 } // namespace
 
+HttpHead httpHead(Http& http) {
+    HttpHead head;
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    if (WinHttpQueryHeaders(http.request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                            WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
+        head.status = status;
+    head.coding = values(http, WINHTTP_QUERY_CONTENT_ENCODING);
+    // An announced length (0 too) frames the body, and so does the chunked coding, whose last
+    // chunk WinHTTP's decoder awaits. A failed query leaves 0: no length was announced.
+    DWORD length = 0;
+    size = sizeof length;
+    if (WinHttpQueryHeaders(http.request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+                            WINHTTP_HEADER_NAME_BY_INDEX, &length, &size,
+                            WINHTTP_NO_HEADER_INDEX)) {
+        head.length = length;
+        head.framing = HttpFraming::length;
+        return head;
+    }
+    std::wstring coding = header(http, WINHTTP_QUERY_TRANSFER_ENCODING);
+    for (wchar_t& c : coding)
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    if (coding.find(L"chunked") != std::wstring::npos) head.framing = HttpFraming::chunked;
+    return head;
+}
+
 std::size_t httpRead(Http& http, char* buffer, std::size_t size) {
-    require(http.deadline == 0 || GetTickCount64() < http.deadline, readFailed);
+    expect(http.deadline == 0 || GetTickCount64() < http.deadline, HttpFailure::read);
     // Not examined: the read then waits its usual time.
-    DWORD wait = bounded(http, receiveTimeout);
+    DWORD wait = bounded(http, http.limits.receive);
     WinHttpSetOption(http.request, WINHTTP_OPTION_RECEIVE_TIMEOUT, &wait, sizeof wait);
     // Only what has arrived: a read asked for more waits until its whole buffer is full.
     call(http, WinHttpQueryDataAvailable(http.request, nullptr),
-         WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE, within(http, receiveTimeout), readFailed);
-    if (http.count == 0) {
-        require(framed(http), readFailed);
-        return 0;
-    }
+         WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE, within(http, http.limits.receive),
+         HttpFailure::read);
+    if (http.count == 0) return 0;
     const auto ask = static_cast<DWORD>(std::min<std::size_t>({size, http.count, bufferSize}));
     call(http, WinHttpReadData(http.request, http.buffer, ask, nullptr),
-         WINHTTP_CALLBACK_STATUS_READ_COMPLETE, within(http, receiveTimeout), readFailed);
+         WINHTTP_CALLBACK_STATUS_READ_COMPLETE, within(http, http.limits.receive),
+         HttpFailure::read);
     const DWORD count = std::min(http.count, ask);
-    // A read that brings nothing ends the body only where its end is proven.
-    require(count != 0 || framed(http), readFailed);
     std::memcpy(buffer, http.buffer, count);
     return count;
+}
+
+// WinHTTP tells no TLS close_notify from a bare TCP close.
+bool httpCloseNotified(Http&) {
+    return false;
 }
 
 } // namespace zolta_launcher::platform
