@@ -8,7 +8,8 @@
 #include <system_error>
 #include <unordered_map>
 
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/text.h"
 #include "zip/zip.h"
 
 namespace zolta_launcher {

@@ -5,7 +5,8 @@
 #include <memory>
 #include <stdexcept>
 
-#include "platform/platform.h"
+#include "platform/http.h"
+#include "platform/process.h"
 
 namespace zolta_launcher {
 

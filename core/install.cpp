@@ -5,7 +5,8 @@
 #include <utility>
 
 #include "launcher_core.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/process.h"
 
 namespace zolta_launcher {
 

@@ -5,7 +5,7 @@
 #include <random>
 
 #include "launcher_core.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "zip/zip.h"
 
 namespace fs = std::filesystem;

@@ -1,8 +1,8 @@
 // HTTPS through WinHTTP, one asynchronous session per request. Each call is started and then
 // awaited in short slices that watch the cancel flag and the deadline: closing the request handle
 // is what ends a call in progress, which a blocking call in a synchronous session would not allow.
+#include "platform/http.h"
 #include "launcher_core.h"
-#include "platform/platform.h"
 
 #include <algorithm>
 #include <cstring>
@@ -132,10 +132,6 @@ void call(Http& http, BOOL started, DWORD expected, std::uint64_t limit, const c
 }
 
 } // namespace
-
-std::uint64_t milliseconds() {
-    return GetTickCount64();
-}
 
 void httpClose(Http* http) noexcept {
     if (!http) return;
