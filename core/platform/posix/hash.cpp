@@ -1,12 +1,11 @@
-#include "launcher_core.h"
+#include "platform/hash.h"
 
-#include <fstream>
+#include <cstring>
 #include <memory>
-#include <vector>
 
 #include <openssl/evp.h>
 
-namespace zolta_launcher {
+namespace zolta_launcher::platform {
 
 namespace {
 
@@ -17,34 +16,38 @@ struct FreeDigest {
 
 } // namespace
 
-std::string sha256(const std::filesystem::path& file) {
-    std::unique_ptr<EVP_MD, FreeDigest> md(EVP_MD_fetch(nullptr, "SHA256", nullptr));
-    require(md != nullptr, "SHA-256 unavailable");
-    std::unique_ptr<EVP_MD_CTX, FreeDigest> context(EVP_MD_CTX_new());
-    require(context && EVP_DigestInit_ex(context.get(), md.get(), nullptr) == 1,
-            "Cannot initialize SHA-256");
+struct Digest {
+    std::unique_ptr<EVP_MD, FreeDigest> md;
+    std::unique_ptr<EVP_MD_CTX, FreeDigest> context;
+};
 
-    std::ifstream in(file, std::ios::binary);
-    require(!in.fail(), "Cannot read downloaded archive");
-    std::vector<char> buffer(65536);
-    while (in) {
-        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-        auto count = static_cast<std::size_t>(in.gcount());
-        require(EVP_DigestUpdate(context.get(), buffer.data(), count) == 1, "SHA-256 failed");
-    }
-    require(in.eof() && !in.bad(), "Cannot read complete archive");
-
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    require(EVP_DigestFinal_ex(context.get(), digest, &length) == 1 && length == 32,
-            "SHA-256 failed");
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned int i = 0; i < length; ++i) {
-        text += digits[digest[i] >> 4];
-        text += digits[digest[i] & 15];
-    }
-    return text;
+void digestClose(Digest* digest) noexcept {
+    delete digest;
 }
 
-} // namespace zolta_launcher
+DigestHandle digestOpen() {
+    DigestHandle digest(new Digest);
+    digest->md.reset(EVP_MD_fetch(nullptr, "SHA256", nullptr));
+    if (!digest->md) return nullptr;
+    return digest;
+}
+
+bool digestBegin(Digest& digest) {
+    digest.context.reset(EVP_MD_CTX_new());
+    return digest.context && EVP_DigestInit_ex(digest.context.get(), digest.md.get(), nullptr) == 1;
+}
+
+bool digestUpdate(Digest& digest, const char* data, std::size_t size) {
+    return EVP_DigestUpdate(digest.context.get(), data, size) == 1;
+}
+
+bool digestEnd(Digest& digest, std::array<unsigned char, 32>& out) {
+    unsigned char bytes[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_DigestFinal_ex(digest.context.get(), bytes, &length) != 1 || length != out.size())
+        return false;
+    std::memcpy(out.data(), bytes, out.size());
+    return true;
+}
+
+} // namespace zolta_launcher::platform

@@ -2,59 +2,44 @@
 
 #include <bcrypt.h>
 
-#include "launcher_core.h"
+#include "platform/hash.h"
 
-#include <fstream>
-#include <vector>
+#include <limits>
 
-namespace zolta_launcher {
+namespace zolta_launcher::platform {
 
-namespace {
-
-struct Provider {
-    BCRYPT_ALG_HANDLE handle = nullptr;
-    ~Provider() {
-        if (handle) BCryptCloseAlgorithmProvider(handle, 0);
-    }
+struct Digest {
+    BCRYPT_ALG_HANDLE provider = nullptr;
+    BCRYPT_HASH_HANDLE hash = nullptr;
 };
 
-struct Hash {
-    BCRYPT_HASH_HANDLE handle = nullptr;
-    ~Hash() {
-        if (handle) BCryptDestroyHash(handle);
-    }
-};
-
-} // namespace
-
-std::string sha256(const std::filesystem::path& file) {
-    Provider provider;
-    require(BCryptOpenAlgorithmProvider(&provider.handle, BCRYPT_SHA256_ALGORITHM, nullptr, 0) >= 0,
-            "SHA-256 unavailable");
-    Hash hash;
-    require(BCryptCreateHash(provider.handle, &hash.handle, nullptr, 0, nullptr, 0, 0) >= 0,
-            "Cannot initialize SHA-256");
-
-    std::ifstream in(file, std::ios::binary);
-    require(!in.fail(), "Cannot read downloaded archive");
-    std::vector<char> buffer(65536);
-    while (in) {
-        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-        auto count = static_cast<ULONG>(in.gcount());
-        require(BCryptHashData(hash.handle, reinterpret_cast<PUCHAR>(buffer.data()), count, 0) >= 0,
-                "SHA-256 failed");
-    }
-    require(in.eof() && !in.bad(), "Cannot read complete archive");
-
-    unsigned char digest[32];
-    require(BCryptFinishHash(hash.handle, digest, sizeof digest, 0) >= 0, "SHA-256 failed");
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned char byte : digest) {
-        text += digits[byte >> 4];
-        text += digits[byte & 15];
-    }
-    return text;
+void digestClose(Digest* digest) noexcept {
+    if (!digest) return;
+    if (digest->hash) BCryptDestroyHash(digest->hash);
+    if (digest->provider) BCryptCloseAlgorithmProvider(digest->provider, 0);
+    delete digest;
 }
 
-} // namespace zolta_launcher
+DigestHandle digestOpen() {
+    DigestHandle digest(new Digest);
+    if (BCryptOpenAlgorithmProvider(&digest->provider, BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0)
+        return nullptr;
+    return digest;
+}
+
+bool digestBegin(Digest& digest) {
+    return BCryptCreateHash(digest.provider, &digest.hash, nullptr, 0, nullptr, 0, 0) >= 0;
+}
+
+bool digestUpdate(Digest& digest, const char* data, std::size_t size) {
+    if (size > std::numeric_limits<ULONG>::max()) return false;
+    // BCryptHashData only reads its input; its parameter is declared without const.
+    auto bytes = reinterpret_cast<PUCHAR>(const_cast<char*>(data));
+    return BCryptHashData(digest.hash, bytes, static_cast<ULONG>(size), 0) >= 0;
+}
+
+bool digestEnd(Digest& digest, std::array<unsigned char, 32>& out) {
+    return BCryptFinishHash(digest.hash, out.data(), static_cast<ULONG>(out.size()), 0) >= 0;
+}
+
+} // namespace zolta_launcher::platform
