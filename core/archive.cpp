@@ -1,5 +1,6 @@
 #include "launcher_core.h"
 
+#include <array>
 #include <cstdio>
 #include <fstream>
 #include <limits>
@@ -7,8 +8,11 @@
 #include <string_view>
 #include <system_error>
 #include <unordered_map>
+#include <vector>
 
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/hash.h"
+#include "platform/text.h"
 #include "zip/zip.h"
 
 namespace zolta_launcher {
@@ -105,6 +109,32 @@ struct Archive {
 };
 
 } // namespace
+
+std::string sha256(const std::filesystem::path& file) {
+    platform::DigestHandle digest = platform::digestOpen();
+    require(digest != nullptr, "SHA-256 unavailable");
+    require(platform::digestBegin(*digest), "Cannot initialize SHA-256");
+
+    std::ifstream in(file, std::ios::binary);
+    require(!in.fail(), "Cannot read downloaded archive");
+    std::vector<char> buffer(65536);
+    while (in) {
+        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        auto count = static_cast<std::size_t>(in.gcount());
+        require(platform::digestUpdate(*digest, buffer.data(), count), "SHA-256 failed");
+    }
+    require(in.eof() && !in.bad(), "Cannot read complete archive");
+
+    std::array<unsigned char, 32> bytes{};
+    require(platform::digestEnd(*digest, bytes), "SHA-256 failed");
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned char byte : bytes) {
+        text += digits[byte >> 4];
+        text += digits[byte & 15];
+    }
+    return text;
+}
 
 bool safeEntry(std::string name) {
     if (name.empty() || name.size() > maxName) return false;

@@ -9,7 +9,8 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "platform/platform.h"
+#include "platform/http.h"
+#include "platform/process.h"
 
 namespace zolta_launcher {
 

@@ -5,7 +5,7 @@
 #include <thread>
 #include <utility>
 
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace zolta_launcher {
 

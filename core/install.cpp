@@ -6,7 +6,8 @@
 
 #include "download.h"
 #include "launcher_core.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/process.h"
 
 namespace zolta_launcher {
 

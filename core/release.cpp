@@ -3,7 +3,7 @@
 #include <regex>
 #include <stdexcept>
 
-#include "platform/platform.h"
+#include "platform/text.h"
 
 namespace zolta_launcher {
 

@@ -6,7 +6,7 @@
 
 #include <zlib.h>
 
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace zolta_launcher::zip {
 

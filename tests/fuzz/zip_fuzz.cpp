@@ -7,7 +7,7 @@
 #include <string>
 
 #include "launcher_core.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "zip/zip.h"
 
 namespace fs = std::filesystem;

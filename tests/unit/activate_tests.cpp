@@ -16,7 +16,7 @@
 
 #include "launcher_core.h"
 #include "links.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 
 using namespace zolta_launcher;
 namespace fs = std::filesystem;

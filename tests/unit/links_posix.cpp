@@ -1,6 +1,6 @@
 #include "links.h"
 
-#include "platform/platform.h"
+#include "platform/files.h"
 
 #include <atomic>
 #include <cerrno>

@@ -2,11 +2,11 @@
 
 #include "links.h"
 
-#include "platform/platform.h"
+#include "platform/files.h"
 
 #include <chrono>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <thread>

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace fs = std::filesystem;
 using zolta_launcher::platform::longPath;

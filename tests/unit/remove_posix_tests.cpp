@@ -13,7 +13,7 @@
 #include <sys/stat.h>
 #include <thread>
 
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace fs = std::filesystem;
 using zolta_launcher::platform::removeTree;

@@ -11,7 +11,7 @@
 
 #include "launcher_core.h"
 #include "links.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace fs = std::filesystem;
 

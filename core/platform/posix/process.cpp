@@ -1,4 +1,5 @@
 // The game is a Windows program: it runs through Wine, and a Wine process is found in procfs.
+#include "platform/process.h"
 #include "launcher_core.h"
 
 #include <dirent.h>
@@ -14,6 +15,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <ctime>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -317,3 +319,18 @@ void closeProcess(ProcessInfo& process) {
 }
 
 } // namespace zolta_launcher
+
+namespace zolta_launcher::platform {
+
+std::uint64_t milliseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1000u +
+           static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
+}
+
+std::uint32_t processId() {
+    return static_cast<std::uint32_t>(getpid());
+}
+
+} // namespace zolta_launcher::platform

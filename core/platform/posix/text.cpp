@@ -1,4 +1,4 @@
-#include "../platform.h"
+#include "platform/text.h"
 
 #include <cstdint>
 

@@ -1,3 +1,4 @@
+#include "platform/process.h"
 #include "launcher_core.h"
 
 #include <windows.h>
@@ -87,3 +88,15 @@ void closeProcess(ProcessInfo& process) {
 }
 
 } // namespace zolta_launcher
+
+namespace zolta_launcher::platform {
+
+std::uint64_t milliseconds() {
+    return GetTickCount64();
+}
+
+std::uint32_t processId() {
+    return GetCurrentProcessId();
+}
+
+} // namespace zolta_launcher::platform

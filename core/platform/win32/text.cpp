@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "../platform.h"
+#include "platform/text.h"
 
 namespace zolta_launcher::platform {
 

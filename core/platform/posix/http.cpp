@@ -1,11 +1,12 @@
 // HTTPS through libcurl, driven so that it behaves like a blocking client: httpGet returns once
 // the response headers are complete, httpRead waits for the next piece of the body. curl's multi
 // interface runs the transfer; its write callback parks what arrives until httpRead takes it.
-#include "platform/platform.h"
+#include "platform/http.h"
+#include "platform/process.h"
+#include "platform/text.h"
 
 #include <algorithm>
 #include <cstring>
-#include <ctime>
 #include <limits>
 #include <strings.h>
 
@@ -186,13 +187,6 @@ template <typename T> void set(CURL* easy, CURLoption option, T value) {
 }
 
 } // namespace
-
-std::uint64_t milliseconds() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::uint64_t>(now.tv_sec) * 1000u +
-           static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
-}
 
 void httpClose(Http* http) noexcept {
     if (!http) return;

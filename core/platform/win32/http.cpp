@@ -1,7 +1,7 @@
 // HTTPS through WinHTTP, one asynchronous session per request. Each call is started and then
 // awaited in short slices that watch the cancel flag and the deadline: closing the request handle
 // is what ends a call in progress, which a blocking call in a synchronous session would not allow.
-#include "platform/platform.h"
+#include "platform/http.h"
 
 #include <algorithm>
 #include <cstring>
@@ -125,10 +125,6 @@ void call(Http& http, BOOL started, DWORD expected, std::uint64_t limit, HttpFai
 }
 
 } // namespace
-
-std::uint64_t milliseconds() {
-    return GetTickCount64();
-}
 
 void httpClose(Http* http) noexcept {
     if (!http) return;
