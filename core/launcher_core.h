@@ -61,8 +61,9 @@ std::string narrow(const std::u16string& text);
 std::string sha256(const std::filesystem::path& file);
 
 // Unpacks the release archive below destination under the entry, size, folder and link rules.
-// The folder count (at most 10,000, the folders that names imply included) and names that
-// differ only in letter case are judged before anything is written. Throws at the first
+// The folder count (at most 10,000, the folders that names imply included), names that
+// differ only in letter case and names that may be another file's short (8.3) name are judged
+// before anything is written. Throws at the first
 // failure, always with a launcher sentence; what was unpacked before stays.
 void extract(const std::filesystem::path& archive, const std::filesystem::path& destination);
 
