@@ -252,15 +252,6 @@ TEST(Install, FailuresKeepOldGameAndRemoveStaging) {
          recoveryLeft,
          {},
          0},
-        {"incomplete recovery copy on a first install",
-         false,
-         [=](World& w) {
-             publishNew(w);
-             write(w.recovery() / "kept.txt", "kept");
-         },
-         recoveryLeft,
-         {},
-         0},
         {"cancel during the download", true,
          [=](World& w) {
              slowly(w);
@@ -392,6 +383,34 @@ TEST(Install, InterruptedUpdateIsSettledBeforeAnythingIsFetched) {
         EXPECT_EQ(tree(w.folder()), files);
         EXPECT_FALSE(fs::exists(w.recovery()));
     }
+}
+
+// A repair of a damaged game killed between its two moves leaves no game folder and the damaged
+// copy as the recovery copy. The next install keeps that copy whole under the first free name,
+// tells the activity, and installs.
+TEST(Install, IncompleteRecoveryCopyWithNoGameIsKeptAsideAndTheInstallGoesOn) {
+    World w;
+    w.publish("1.0.0", entries(game("1.0.0")));
+    w.run();
+    fs::remove(w.folder() / "assets/runtime/scene.json");
+    const Tree damaged = tree(w.folder());
+    fs::rename(w.folder(), w.recovery());
+    const fs::path taken = w.support / "Games/OrbelZolta-Windows.incomplete";
+    write(taken / "earlier.txt", "an earlier one");
+
+    Tree files = game("2.0.0");
+    std::string digest = w.publish("2.0.0", entries(files));
+    w.events.clear();
+    EXPECT_EQ(w.run().versionText, "2.0.0");
+    files["launcher-release.json"] = marker(digest, "2.0.0");
+    EXPECT_EQ(tree(w.folder()), files);
+    EXPECT_FALSE(fs::exists(w.recovery()));
+    EXPECT_EQ(tree(w.support / "Games/OrbelZolta-Windows.incomplete-2"), damaged);
+    EXPECT_EQ(tree(taken), (Tree{{"earlier.txt", "an earlier one"}}));
+    ASSERT_FALSE(w.events.empty());
+    EXPECT_EQ(w.events.front(),
+              (json{{"record", "An interrupted install left an incomplete game. Its files are "
+                               "kept in Games/OrbelZolta-Windows.incomplete-2."}}));
 }
 
 // Paths past Windows' MAX_PATH (260): an entry name of the full 240 bytes unpacks below the
