@@ -98,7 +98,9 @@ std::string mb(std::uint64_t bytes);
 // tests.
 [[nodiscard]] bool validGame(const std::filesystem::path& exe);
 
-// Whether a game process runs from exactly exe (or one that cannot be inspected).
+// Whether a game process runs exe: its image is exe as a file (the same volume and file index on
+// Windows, device and inode on Linux), whatever path reached it, or its path is exe's text, as
+// the path library normalises it and in any letter case. One that cannot be inspected counts.
 // Throws "Cannot check running games".
 [[nodiscard]] bool gameRunning(const std::filesystem::path& exe);
 

@@ -472,6 +472,25 @@ TEST(Install, EmptyCallbackFailsAtTheFirstStageAndRemovesStaging) {
     EXPECT_EQ(w.requested(), std::vector<std::string>{sumsPath});
 }
 
+// The game started through a linked folder runs from the game folder all the same: the update
+// must not move that folder away beneath it.
+TEST(Install, GameStartedThroughALinkedFolderBlocksTheUpdate) {
+    World w;
+    w.publish("1.0.0", entries(game("1.0.0")));
+    w.run();
+    const Tree old = tree(w.folder());
+    w.publish("2.0.0", entries(game("2.0.0")));
+    const LinkedFolder link(w.support / "linked", w.folder());
+
+    ProcessInfo running = startGame(w.support / "linked");
+    EXPECT_EQ(errorText([&] { w.run(); }), notRunning);
+    EXPECT_EQ(tree(w.folder()), old);
+    EXPECT_FALSE(fs::exists(w.recovery()));
+    EXPECT_FALSE(w.staging());
+    waitProcess(running, 30000);
+    closeProcess(running);
+}
+
 // One game process serves both: started during the download, it makes the activation refuse;
 // still running, it makes the next install refuse before any request.
 TEST(Install, RunningGameIsRefusedAtActivationAndAtStart) {

@@ -3,6 +3,7 @@
 #include "links.h"
 
 #include <chrono>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -27,24 +28,35 @@ std::string unixName(const std::filesystem::path& path) {
     return text;
 }
 
-// Wine's CreateSymbolicLinkW reports success and makes nothing, but Wine shows a Unix link as a
-// reparse point: the host's ln makes one. Wine does not wait for a Unix process, so poll.
-void unixLink(const std::filesystem::path& at, const std::filesystem::path& target) {
-    std::string line = "ln -s \"" + unixName(target) + "\" \"" + unixName(at) + "\"";
+// Runs a host program (Wine's drive Z: is the host's root) and waits until done holds: Wine does
+// not wait for a Unix process, so poll.
+void host(const wchar_t* program, const std::string& line, const std::function<bool()>& done) {
     std::wstring command(line.begin(), line.end());
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(L"Z:\\bin\\ln", command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &process))
-        throw std::runtime_error("cannot start ln");
+    if (!CreateProcessW(program, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+        throw std::runtime_error("cannot start " + line);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (GetFileAttributesW(at.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        if (std::chrono::steady_clock::now() > deadline) throw std::runtime_error("no link made");
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            throw std::runtime_error("no end: " + line);
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+}
+
+bool seen(const std::filesystem::path& at) {
+    return GetFileAttributesW(at.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Wine's CreateSymbolicLinkW reports success and makes nothing, but Wine shows a Unix link as a
+// reparse point: the host's ln makes one.
+void unixLink(const std::filesystem::path& at, const std::filesystem::path& target) {
+    host(L"Z:\\bin\\ln", "ln -s \"" + unixName(target) + "\" \"" + unixName(at) + "\"",
+         [&] { return seen(at); });
 }
 
 } // namespace
@@ -55,6 +67,16 @@ void folderLink(const std::filesystem::path& at, const std::filesystem::path& ta
                              SYMBOLIC_LINK_FLAG_DIRECTORY |
                                  SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE))
         throw std::runtime_error("cannot make a link at " + at.string());
+}
+
+// Wine removes what a link leads to, never the link: the host's rm removes it.
+void removeLink(const std::filesystem::path& at) {
+    if (!underWine()) {
+        RemoveDirectoryW(at.c_str());
+        return;
+    }
+    const std::string name = unixName(at);
+    host(L"Z:\\bin\\rm", "rm -f \"" + name + "\"", [&] { return !seen(at); });
 }
 
 bool folderLinksRemovable() {
