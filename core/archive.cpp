@@ -56,6 +56,19 @@ bool safeComponent(std::string_view component) {
     return !reserved(component);
 }
 
+// Whether component has the 8.3 form (1 to 8 characters, then optionally one dot and at most 3)
+// and holds a "~": on NTFS with short names on, it may be another file's short alias and open
+// that file ("ORBELZ~1.EXE" for "OrbelZolta.exe"), where Linux makes a file of its own.
+bool shortAlias(std::u16string_view component) {
+    if (component.find(u'~') == std::u16string_view::npos) return false;
+    const auto dot = component.find(u'.');
+    const auto base = component.substr(0, dot);
+    if (base.empty() || base.size() > 8) return false;
+    if (dot == std::u16string_view::npos) return true;
+    const auto extension = component.substr(dot + 1);
+    return extension.size() <= 3 && extension.find(u'.') == std::u16string_view::npos;
+}
+
 // Judges the tree the archive makes before anything of it is written. A name implies a folder
 // per "/" at no cost in entries or bytes, so folders are counted too. Windows takes names that
 // differ only in letter case for one, Linux for two: such an archive would install different
@@ -78,6 +91,11 @@ void judgeTree(zip::Reader& reader) {
             !platform::utf16(entry.name, path))
             return;
         while (path.back() == u'/') path.pop_back(); // a safe name is more than slashes
+        for (std::size_t start = 0, end = 0; end != std::u16string::npos; start = end + 1) {
+            end = path.find(u'/', start);
+            require(!shortAlias(std::u16string_view(path).substr(start, end - start)),
+                    "Archive contains a name that Windows may take for another file");
+        }
         if (known(path, entry.directory)) continue;
         // From the deepest folder up to the first one already known.
         for (auto end = path.rfind(u'/'); end != std::u16string::npos && end > 0;

@@ -94,12 +94,35 @@ bool discard(const fs::path& recovery, const fs::path& support) {
     return !ec;
 }
 
+// Moves an incomplete recovery copy with no game beside it (a repair of a damaged game was
+// killed between its moves) to the first free name folder + ".incomplete" or ".incomplete-N",
+// which no sweep removes, and tells the activity where. Nothing of it is deleted. Without
+// progress (activate on its own has no activity to tell) nothing moves.
+void keepIncomplete(const fs::path& recovery, const fs::path& folder,
+                    const ProgressCallback& progress) {
+    for (int n = 1; progress && n <= 100; ++n) {
+        fs::path aside = folder;
+        aside += n == 1 ? std::string(".incomplete") : ".incomplete-" + std::to_string(n);
+        if (entry(aside) != fs::file_type::not_found) continue;
+        std::error_code ec;
+        platform::moveFolder(recovery, aside, ec);
+        if (ec) break;
+        progress({{"record", "An interrupted install left an incomplete game. Its files are kept "
+                             "in Games/" +
+                                 narrow(aside.filename().u16string()) + "."}});
+        return;
+    }
+    throw std::runtime_error("An incomplete copy of the game is in "
+                             "Games/OrbelZolta-Windows.previous. Move it elsewhere to keep its "
+                             "files, then retry.");
+}
+
 // Finishes what an interrupted activation left: with no game folder a complete recovery copy
-// goes back; beside a complete game the swap was done and only the copy's removal was cut
-// short. A recovery copy that is a link was never made by an activation and holds nothing: it
-// goes as a link, never followed. Whatever else stands beside a recovery copy is refused, moving
-// nothing. The game folder lies in support / "Games".
-void settle(const fs::path& folder, const fs::path& support) {
+// goes back and an incomplete one is kept aside; beside a complete game the swap was done and
+// only the copy's removal was cut short. A recovery copy that is a link was never made by an
+// activation and holds nothing: it goes as a link, never followed. Whatever else stands beside a
+// recovery copy is refused, moving nothing. The game folder lies in support / "Games".
+void settle(const fs::path& folder, const fs::path& support, const ProgressCallback& progress) {
     const fs::path recovery = recoveryOf(folder);
     const fs::file_type type = entry(recovery);
     if (type == fs::file_type::not_found) return;
@@ -109,6 +132,8 @@ void settle(const fs::path& folder, const fs::path& support) {
     } else if (!fs::exists(folder)) {
         if (type == fs::file_type::directory && validGame(recovery / "OrbelZolta.exe"))
             move(recovery, folder);
+        else
+            keepIncomplete(recovery, folder, progress);
     } else {
         complete = validGame(folder / "OrbelZolta.exe");
     }
@@ -127,7 +152,7 @@ void activate(const fs::path& staged, const fs::path& game) {
     // A sibling of the game folder, never a folder inside it, even for "Games/Game/".
     fs::path folder = game.has_filename() ? game : game.parent_path();
     const fs::path recovery = recoveryOf(folder);
-    settle(folder, folder.parent_path().parent_path());
+    settle(folder, folder.parent_path().parent_path(), nullptr);
     if (!fs::exists(folder)) {
         move(staged, folder);
         return;
@@ -152,7 +177,7 @@ Release installSteps(const fs::path& support, std::atomic<bool>& cancelled,
                      ProgressCallback progress) {
     const fs::path game = support / "Games" / "OrbelZolta-Windows";
     require(!gameRunning(game / "OrbelZolta.exe"), "Close Zolta before installing its update.");
-    settle(game, support);
+    settle(game, support, progress);
     // No Cancel is offered while the list is fetched: only its time limit ends a slow server.
     Release release =
         selectRelease(fetch(u"downloads/SHA256SUMS.txt", {}, &cancelled, nullptr, documentTime));

@@ -62,8 +62,9 @@ std::string narrow(const std::u16string& text);
 std::string sha256(const std::filesystem::path& file);
 
 // Unpacks the release archive below destination under the entry, size, folder and link rules.
-// The folder count (at most 10,000, the folders that names imply included) and names that
-// differ only in letter case are judged before anything is written. Throws at the first
+// The folder count (at most 10,000, the folders that names imply included), names that
+// differ only in letter case and names that may be another file's short (8.3) name are judged
+// before anything is written. Throws at the first
 // failure, always with a launcher sentence; what was unpacked before stays.
 void extract(const std::filesystem::path& archive, const std::filesystem::path& destination);
 
@@ -100,7 +101,9 @@ std::string mb(std::uint64_t bytes);
 // tests.
 [[nodiscard]] bool validGame(const std::filesystem::path& exe);
 
-// Whether a game process runs from exactly exe (or one that cannot be inspected).
+// Whether a game process runs exe: its image is exe as a file (the same volume and file index on
+// Windows, device and inode on Linux), whatever path reached it, or its path is exe's text, as
+// the path library normalises it and in any letter case. One that cannot be inspected counts.
 // Throws "Cannot check running games".
 [[nodiscard]] bool gameRunning(const std::filesystem::path& exe);
 

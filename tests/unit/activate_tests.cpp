@@ -174,8 +174,11 @@ TEST(Activate, SettlesALeftoverRecoveryCopyOrRefusesIt) {
              makeGame(s.recovery(), "old");
          },
          false},
+        // An install keeps such a copy aside; activate on its own has no activity to tell.
         {"incomplete copy and no game", [&](const Scratch& s) { partial(s.recovery(), "old"); },
-         false},
+         false,
+         "An incomplete copy of the game is in Games/OrbelZolta-Windows.previous. Move it "
+         "elsewhere to keep its files, then retry."},
         // A recovery copy that is a link holds nothing: it goes as a link, never followed, and
         // what it leads to is never taken for the old game. Wine can neither remove a link nor
         // rename it without renaming its target, so there the link stays and is named; a

@@ -468,6 +468,47 @@ TEST_F(Extract, RefusesNamesThatWindowsTakesForOne) {
     }
 }
 
+// On NTFS with short names on, a name of the 8.3 form with a "~" may be another file's short
+// alias and write into that file, where Linux keeps two: refused on both builds, before anything
+// is written.
+TEST_F(Extract, RefusesNamesThatMayBeAnotherFilesShortName) {
+    const std::string alias = "Archive contains a name that Windows may take for another file";
+    struct Case {
+        std::string name;
+        bool refused;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"ORBE~B0S.EXE", true},
+             {"assets/runtime/SCEN~RFH.JSO", true},
+             {"ORBELZ~1.EXE", true},
+             {"ASSETS~1/runtime/x", true}, // a folder's alias
+             {"scene~1.jso", true},
+             {"A~", true},
+             {"~.txt", true},
+             {"readme.t~", true},
+             {"\u00c4BC~1.TXT", true}, // counted in characters, not bytes
+             // No short name has these forms.
+             {"ORBELZOL~1.EXE", false}, // nine before the dot
+             {"SCENE~1.JSON", false},   // four after it
+             {"A~B.C.D", false},        // two dots
+             {"OrbelZolta~backup.exe", false},
+             {"SCENE1.JSO", false},
+         }) {
+        fs::remove_all(dest);
+        const std::vector<Entry> entries{{.name = top + "OrbelZolta.exe", .data = "1"},
+                                         {.name = top + "assets/runtime/scene.json", .data = "2"},
+                                         {.name = top + c.name, .data = "3"}};
+        const std::string error = failure(archive(entries));
+        if (c.refused) {
+            EXPECT_EQ(error, alias) << c.name;
+            EXPECT_FALSE(fs::exists(dest)) << c.name;
+        } else {
+            EXPECT_EQ(error, "(no error)") << c.name;
+            EXPECT_EQ(read(dest / "OrbelZolta-Windows" / "OrbelZolta.exe"), "1") << c.name;
+        }
+    }
+}
+
 // The folders a name implies cost nothing to declare: a 240-byte name makes about a hundred.
 // They are limited like the entries, from the central directory, before anything is written.
 TEST_F(Extract, FolderCountLimit) {

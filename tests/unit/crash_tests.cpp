@@ -146,6 +146,40 @@ bool stagingLeft(const fs::path& support) {
     return false;
 }
 
+// A move ("rename") or removal ("remove") of a traced install run; count is its number among the
+// calls of its kind, as KILL_AT counts them.
+struct Call {
+    std::string kind;
+    std::string path;
+    long count;
+};
+
+// Runs the install child to its end with every move and removal traced into file.
+std::vector<Call> traced(const fs::path& support, const fs::path& file) {
+    if (killed(support, {preload(), "KILL_TRACE=" + file.string()}))
+        throw std::runtime_error("the traced install was killed");
+    std::vector<Call> calls;
+    std::map<std::string, long> counts;
+    std::ifstream in(file);
+    for (std::string kind, path; in >> kind && std::getline(in >> std::ws, path);)
+        calls.push_back({kind, path, ++counts[kind]});
+    return calls;
+}
+
+// One of the activation's two moves: the game folder aside, the staged game into its place.
+bool activationMove(const Call& call, const fs::path& folder) {
+    return call.kind == "rename" &&
+           (is(call.path, folder) || call.path.ends_with("unpacked/OrbelZolta-Windows"));
+}
+
+// Publishes release 2.0.0, a small one, and returns the game folder that installing it leaves.
+Tree publishUpdate(const fs::path& root) {
+    Tree files = game("2.0.0");
+    std::string digest = publish(root, "2.0.0", entries(files));
+    files["launcher-release.json"] = marker(digest, "2.0.0");
+    return files;
+}
+
 } // namespace
 
 TEST(CrashSafety, KilledUpdateAlwaysLeavesOneCompleteGame) {
@@ -262,33 +296,20 @@ TEST(CrashSafety, KillsAtTheMovesAndInsideTheRemovalsAreSettledByTheNextInstall)
     zolta_launcher::install(pristine, never, [](nlohmann::json) {});
     const Tree old = tree(pristine / "Games/OrbelZolta-Windows");
 
-    Tree files = game("2.0.0");
-    std::string digest = publish(root, "2.0.0", entries(files));
-    files["launcher-release.json"] = marker(digest, "2.0.0");
-    const Tree fresh = files;
+    const Tree fresh = publishUpdate(root);
 
     // One traced run to its end numbers every move and removal.
-    const fs::path traced = scratch / "trace.txt";
     reset(support, pristine);
-    ASSERT_FALSE(killed(support, {preload(), "KILL_TRACE=" + traced.string()}));
+    const std::vector<Call> calls = traced(support, scratch / "trace.txt");
     ASSERT_EQ(tree(folder), fresh);
     std::vector<long> moves, oldRemovals, stagingRemovals;
-    {
-        std::ifstream in(traced);
-        long renames = 0, removals = 0;
-        for (std::string kind, path; in >> kind && std::getline(in >> std::ws, path);) {
-            if (kind == "rename") {
-                ++renames;
-                if (is(path, folder) || path.ends_with("unpacked/OrbelZolta-Windows"))
-                    moves.push_back(renames);
-            } else if (below(path, recovery)) {
-                oldRemovals.push_back(++removals);
-            } else if (below(path, support / "staging-")) {
-                stagingRemovals.push_back(++removals);
-            } else {
-                ++removals;
-            }
-        }
+    for (const Call& call : calls) {
+        if (activationMove(call, folder))
+            moves.push_back(call.count);
+        else if (call.kind == "remove" && below(call.path, recovery))
+            oldRemovals.push_back(call.count);
+        else if (call.kind == "remove" && below(call.path, support / "staging-"))
+            stagingRemovals.push_back(call.count);
     }
     ASSERT_EQ(moves.size(), 2u);
     ASSERT_GT(oldRemovals.size(), 4000u);
@@ -337,4 +358,77 @@ TEST(CrashSafety, KillsAtTheMovesAndInsideTheRemovalsAreSettledByTheNextInstall)
     std::printf("kill points: %zu, complete games after the kill: %d, next installs that went "
                 "through cleanly: %d\n",
                 kills.size(), complete, settled);
+}
+
+// A repair replaces a damaged game (its folder there, its files incomplete). Killed between the
+// two moves, it leaves no game folder and the damaged copy as the recovery copy, which is no
+// game to move back: the next install keeps every file of it under a name of its own, says so,
+// and goes through. Killed at the other moves, the next install goes through too.
+TEST(CrashSafety, AnInterruptedRepairKeepsTheDamagedCopyAndTheNextInstallGoesThrough) {
+    fs::path root = servedRoot();
+    fs::path scratch = scratchFolder("crash-repair-");
+    fs::path pristine = scratch / "pristine", support = scratch / "support";
+    const fs::path folder = support / "Games/OrbelZolta-Windows";
+    const fs::path recovery = support / "Games/OrbelZolta-Windows.previous";
+    const fs::path kept = support / "Games/OrbelZolta-Windows.incomplete";
+    fs::create_directories(scratch);
+    const Removed removed{scratch};
+
+    publish(root, "1.0.0", entries(game("1.0.0")));
+    std::atomic<bool> never = false;
+    zolta_launcher::install(pristine, never, [](nlohmann::json) {});
+    fs::remove(pristine / "Games/OrbelZolta-Windows/assets/runtime/scene.json");
+    const Tree damaged = tree(pristine / "Games/OrbelZolta-Windows");
+
+    const Tree fresh = publishUpdate(root);
+
+    reset(support, pristine);
+    const std::vector<Call> calls = traced(support, scratch / "trace.txt");
+    ASSERT_EQ(tree(folder), fresh);
+    std::vector<long> moves;
+    for (const Call& call : calls)
+        if (activationMove(call, folder)) moves.push_back(call.count);
+    ASSERT_EQ(moves.size(), 2u);
+
+    struct Kill {
+        std::string at;
+        bool between; // the damaged copy is the recovery copy, with no game folder
+    };
+    const Kill kills[] = {{"rename " + std::to_string(moves[0]) + " before", false},
+                          {"rename " + std::to_string(moves[0]) + " after", true},
+                          {"rename " + std::to_string(moves[1]) + " before", true},
+                          {"rename " + std::to_string(moves[1]) + " after", false}};
+    for (const Kill& kill : kills) {
+        SCOPED_TRACE(kill.at);
+        reset(support, pristine);
+        EXPECT_TRUE(killed(support, {preload(), "KILL_AT=" + kill.at}));
+        if (kill.between) {
+            EXPECT_FALSE(fs::exists(folder));
+            EXPECT_EQ(tree(recovery), damaged);
+        }
+
+        std::vector<std::string> records;
+        std::string what = "(no error)";
+        try {
+            zolta_launcher::install(support, never, [&](nlohmann::json event) {
+                if (event.contains("record")) records.push_back(event["record"]);
+            });
+        } catch (const std::exception& e) {
+            what = e.what();
+        }
+        EXPECT_EQ(what, "(no error)");
+        EXPECT_EQ(tree(folder), fresh);
+        EXPECT_FALSE(fs::exists(recovery));
+        EXPECT_FALSE(stagingLeft(support));
+        if (kill.between) {
+            EXPECT_EQ(tree(kept), damaged) << "a file of the damaged copy is lost";
+            EXPECT_EQ(records,
+                      std::vector<std::string>{
+                          "An interrupted install left an incomplete game. Its files are kept "
+                          "in Games/OrbelZolta-Windows.incomplete."});
+        } else {
+            EXPECT_FALSE(fs::exists(kept));
+            EXPECT_TRUE(records.empty());
+        }
+    }
 }

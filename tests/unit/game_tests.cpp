@@ -12,6 +12,7 @@
 
 #include "game_folder.h"
 #include "launcher_core.h"
+#include "links.h"
 
 using namespace zolta_launcher;
 namespace fs = std::filesystem;
@@ -161,6 +162,28 @@ TEST(GameRunning, IgnoresACopyInAnotherFolderWhateverItsCase) {
     Started game{launch(copy, u"--sleep=2000")};
     ASSERT_TRUE(becomesRunning(copy)) << "a capitalised name is the game's name";
     EXPECT_FALSE(gameRunning(exe));
+}
+
+// The running image is compared with exe as the file it is: a game started through a linked
+// folder (or a second drive letter), or from a second hard link of its executable, is running
+// from exe, wherever the path text differs.
+TEST(GameRunning, FindsTheGameByTheFileItRunsFrom) {
+    TempFolder scratch;
+    auto exe = layGame(scratch.path / "game");
+    const LinkedFolder link(scratch.path / "link", scratch.path / "game");
+    layGame(scratch.path / "second");
+    fs::remove(scratch.path / "second" / "OrbelZolta.exe");
+    fs::create_hard_link(exe, scratch.path / "second" / "OrbelZolta.exe");
+    for (const fs::path& started :
+         {scratch.path / "link" / "OrbelZolta.exe", scratch.path / "second" / "OrbelZolta.exe"}) {
+        SCOPED_TRACE(started.string());
+        Started game{launch(started, u"--sleep=2000")};
+        ASSERT_TRUE(becomesRunning(started));
+        EXPECT_TRUE(gameRunning(exe));
+        EXPECT_TRUE(gameRunning(exe.parent_path() / "assets" / ".." / "OrbelZolta.exe"));
+        EXPECT_EQ(waitProcess(game.info, 30000), 0u);
+        EXPECT_FALSE(gameRunning(exe)) << "ended";
+    }
 }
 
 TEST(Launch, RefusesAnIncompleteGameAndStartsNothing) {

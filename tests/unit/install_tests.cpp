@@ -252,15 +252,6 @@ TEST(Install, FailuresKeepOldGameAndRemoveStaging) {
          recoveryLeft,
          {},
          0},
-        {"incomplete recovery copy on a first install",
-         false,
-         [=](World& w) {
-             publishNew(w);
-             write(w.recovery() / "kept.txt", "kept");
-         },
-         recoveryLeft,
-         {},
-         0},
         {"cancel during the download", true,
          [=](World& w) {
              slowly(w);
@@ -394,6 +385,34 @@ TEST(Install, InterruptedUpdateIsSettledBeforeAnythingIsFetched) {
     }
 }
 
+// A repair of a damaged game killed between its two moves leaves no game folder and the damaged
+// copy as the recovery copy. The next install keeps that copy whole under the first free name,
+// tells the activity, and installs.
+TEST(Install, IncompleteRecoveryCopyWithNoGameIsKeptAsideAndTheInstallGoesOn) {
+    World w;
+    w.publish("1.0.0", entries(game("1.0.0")));
+    w.run();
+    fs::remove(w.folder() / "assets/runtime/scene.json");
+    const Tree damaged = tree(w.folder());
+    fs::rename(w.folder(), w.recovery());
+    const fs::path taken = w.support / "Games/OrbelZolta-Windows.incomplete";
+    write(taken / "earlier.txt", "an earlier one");
+
+    Tree files = game("2.0.0");
+    std::string digest = w.publish("2.0.0", entries(files));
+    w.events.clear();
+    EXPECT_EQ(w.run().versionText, "2.0.0");
+    files["launcher-release.json"] = marker(digest, "2.0.0");
+    EXPECT_EQ(tree(w.folder()), files);
+    EXPECT_FALSE(fs::exists(w.recovery()));
+    EXPECT_EQ(tree(w.support / "Games/OrbelZolta-Windows.incomplete-2"), damaged);
+    EXPECT_EQ(tree(taken), (Tree{{"earlier.txt", "an earlier one"}}));
+    ASSERT_FALSE(w.events.empty());
+    EXPECT_EQ(w.events.front(),
+              (json{{"record", "An interrupted install left an incomplete game. Its files are "
+                               "kept in Games/OrbelZolta-Windows.incomplete-2."}}));
+}
+
 // Paths past Windows' MAX_PATH (260): an entry name of the full 240 bytes unpacks below the
 // staging folder, and an old game holding a file the game made deep inside goes on the update.
 TEST(Install, PathsPastMaxPathInstallUpdateAndGo) {
@@ -451,6 +470,25 @@ TEST(Install, EmptyCallbackFailsAtTheFirstStageAndRemovesStaging) {
     EXPECT_FALSE(w.staging());
     EXPECT_FALSE(fs::exists(w.folder()));
     EXPECT_EQ(w.requested(), std::vector<std::string>{sumsPath});
+}
+
+// The game started through a linked folder runs from the game folder all the same: the update
+// must not move that folder away beneath it.
+TEST(Install, GameStartedThroughALinkedFolderBlocksTheUpdate) {
+    World w;
+    w.publish("1.0.0", entries(game("1.0.0")));
+    w.run();
+    const Tree old = tree(w.folder());
+    w.publish("2.0.0", entries(game("2.0.0")));
+    const LinkedFolder link(w.support / "linked", w.folder());
+
+    ProcessInfo running = startGame(w.support / "linked");
+    EXPECT_EQ(errorText([&] { w.run(); }), notRunning);
+    EXPECT_EQ(tree(w.folder()), old);
+    EXPECT_FALSE(fs::exists(w.recovery()));
+    EXPECT_FALSE(w.staging());
+    waitProcess(running, 30000);
+    closeProcess(running);
 }
 
 // One game process serves both: started during the download, it makes the activation refuse;

@@ -8,6 +8,27 @@
 // Makes at a link to the folder target.
 void folderLink(const std::filesystem::path& at, const std::filesystem::path& target);
 
+// Removes the folder link at, never what it leads to, while that still exists; a test removes its
+// links so that the removal of its scratch folder never meets one.
+void removeLink(const std::filesystem::path& at);
+
+// A folder link that goes before the scope's scratch folder does.
+struct LinkedFolder {
+    std::filesystem::path at;
+    LinkedFolder(const std::filesystem::path& link, const std::filesystem::path& target)
+        : at(link) {
+        folderLink(at, target);
+    }
+    ~LinkedFolder() {
+        try {
+            removeLink(at);
+        } catch (...) {
+        }
+    }
+    LinkedFolder(const LinkedFolder&) = delete;
+    LinkedFolder& operator=(const LinkedFolder&) = delete;
+};
+
 // Whether this platform can remove a folder link as itself. Wine cannot: it opens the target.
 [[nodiscard]] bool folderLinksRemovable();
 

@@ -17,6 +17,10 @@ void folderLink(const std::filesystem::path& at, const std::filesystem::path& ta
     std::filesystem::create_directory_symlink(target, at);
 }
 
+void removeLink(const std::filesystem::path& at) {
+    std::filesystem::remove(at);
+}
+
 bool folderLinksRemovable() {
     return true;
 }

@@ -96,6 +96,10 @@ void hostSwapper(const std::filesystem::path& a, const std::filesystem::path& b,
     CloseHandle(process.hProcess);
 }
 
+bool seen(const std::filesystem::path& at) {
+    return GetFileAttributesW(at.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 } // namespace
 
 void removeScratch(const std::filesystem::path& folder) {
@@ -117,6 +121,16 @@ void folderLink(const std::filesystem::path& at, const std::filesystem::path& ta
                              SYMBOLIC_LINK_FLAG_DIRECTORY |
                                  SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE))
         throw std::runtime_error("cannot make a link at " + at.string());
+}
+
+// Wine removes what a link leads to, never the link: the host's rm removes it.
+void removeLink(const std::filesystem::path& at) {
+    if (!underWine()) {
+        RemoveDirectoryW(at.c_str());
+        return;
+    }
+    if (!unixRun(L"Z:\\bin\\rm", "rm -f \"" + unixName(at) + "\"", [&] { return !seen(at); }))
+        throw std::runtime_error("cannot remove the link at " + at.string());
 }
 
 bool folderLinksRemovable() {

@@ -7,7 +7,9 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +17,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <ctime>
 #include <memory>
 #include <sstream>
@@ -71,10 +74,59 @@ bool gameNamed(const std::string& proc) {
     return sameText(first.substr(first.find_last_of("/\\") + 1), "OrbelZolta.exe");
 }
 
-// Whether the process maps one of the files named; a process whose mappings cannot be read
-// counts as running it. The kernel names each mapped file by its full path: the Windows image
-// that Wine maps appears there, whatever drive letter the game was started through.
-bool runs(const std::string& proc, const std::vector<std::string>& exe) {
+// exe as the kernel may name it and as the file it is: its lexical normal form, the form with
+// links resolved, and its device and inode when it can be read.
+struct Wanted {
+    std::vector<std::string> forms;
+    bool known = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+bool same(const Wanted& exe, const struct stat& file) {
+    return exe.known && file.st_dev == exe.device && file.st_ino == exe.inode;
+}
+
+Wanted wanted(const std::filesystem::path& exe) {
+    Wanted out;
+    std::error_code error;
+    auto full = std::filesystem::absolute(exe, error);
+    out.forms.push_back((error ? exe : full).lexically_normal().string());
+    auto real = std::filesystem::weakly_canonical(exe, error);
+    if (!error) out.forms.push_back(real.string());
+    struct stat file;
+    if (stat(exe.c_str(), &file) == 0) {
+        out.known = true;
+        out.device = file.st_dev;
+        out.inode = file.st_ino;
+    }
+    return out;
+}
+
+// A line of maps: "start-end perms offset major:minor inode   path", device numbers in hex.
+bool mapsFile(const Wanted& exe, const std::string& line, const std::string& file) {
+    unsigned major = 0, minor = 0;
+    unsigned long long inode = 0;
+    if (exe.known &&
+        std::sscanf(line.c_str(), "%*s %*s %*s %x:%x %llu", &major, &minor, &inode) == 3 &&
+        makedev(major, minor) == exe.device && inode == exe.inode)
+        return true;
+    // The numbers in maps are those of the file system below an overlay or a btrfs subvolume,
+    // not those stat gives: the file itself is asked too, when it bears the game's name.
+    struct stat mapped;
+    const std::string name = file.substr(file.find_last_of('/') + 1);
+    return sameText(name, "OrbelZolta.exe") && stat(file.c_str(), &mapped) == 0 &&
+           same(exe, mapped);
+}
+
+// Whether the process runs exe; a process whose mappings cannot be read counts as running it.
+// A native program is its /proc/PID/exe; a Wine process is the Wine loader there, and its
+// Windows image is one of the files it maps. The kernel names each mapped file by its full path
+// and its device and inode: the same file is found whatever drive letter, link or second name
+// it was started through.
+bool runs(const std::string& proc, const Wanted& exe) {
+    struct stat image;
+    if (stat((proc + "/exe").c_str(), &image) == 0 && same(exe, image)) return true;
     std::string maps;
     Read read = readFile(proc + "/maps", maps);
     if (read != Read::ok) return read == Read::denied;
@@ -84,22 +136,14 @@ bool runs(const std::string& proc, const std::vector<std::string>& exe) {
         auto slash = line.find('/');
         if (slash == std::string::npos) continue;
         std::string file = line.substr(slash);
+        // A replaced image still counts by its old path: its folder is the game's.
         if (file.size() > deleted.size() && file.ends_with(deleted))
             file.resize(file.size() - deleted.size());
-        for (const auto& wanted : exe)
-            if (sameText(file, wanted)) return true;
+        for (const auto& form : exe.forms)
+            if (sameText(file, form)) return true;
+        if (mapsFile(exe, line, file)) return true;
     }
     return false;
-}
-
-// exe as the kernel may name it: its lexical normal form and the form with links resolved.
-std::vector<std::string> forms(const std::filesystem::path& exe) {
-    std::error_code error;
-    auto full = std::filesystem::absolute(exe, error);
-    std::vector<std::string> out{(error ? exe : full).lexically_normal().string()};
-    auto real = std::filesystem::weakly_canonical(exe, error);
-    if (!error) out.push_back(real.string());
-    return out;
 }
 
 struct Closer {
@@ -242,12 +286,12 @@ Reaper& reaper() {
 bool gameRunning(const std::filesystem::path& exe) {
     std::unique_ptr<DIR, Closer> proc(opendir("/proc"));
     require(proc != nullptr, "Cannot check running games");
-    auto wanted = forms(exe);
+    const Wanted game = wanted(exe);
     while (dirent* entry = readdir(proc.get())) {
         std::string id = entry->d_name;
         if (id.find_first_not_of("0123456789") != std::string::npos) continue;
         std::string dir = "/proc/" + id;
-        if (gameNamed(dir) && runs(dir, wanted)) return true;
+        if (gameNamed(dir) && runs(dir, game)) return true;
     }
     return false;
 }

@@ -1,5 +1,6 @@
 #include "platform/process.h"
 #include "launcher_core.h"
+#include "platform/files.h"
 
 #include <windows.h>
 
@@ -25,15 +26,48 @@ std::wstring normal(const std::filesystem::path& path) {
     return path.lexically_normal().wstring();
 }
 
+// A file as NTFS knows it, whatever path reached it: a drive letter of subst, a linked folder,
+// a short name or a second hard link.
+struct FileId {
+    DWORD volume = 0;
+    DWORD high = 0;
+    DWORD low = 0;
+    bool operator==(const FileId&) const = default;
+};
+
+// Opened only to read its attributes and shared in every way, as a running image allows; false
+// when it cannot be opened.
+bool fileId(const std::filesystem::path& path, FileId& id) {
+    HANDLE opened = CreateFileW(platform::longPath(path).c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) return false;
+    Handle file{opened};
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file.value, &info)) return false;
+    id = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+    return true;
+}
+
+// exe as its path reads and as the file it is, when it can be opened.
+struct Wanted {
+    std::wstring text;
+    bool known = false;
+    FileId id;
+};
+
 // Whether process id runs exe; a process that cannot be opened or queried counts as running it.
-bool runs(DWORD id, const std::wstring& exe) {
+// The image is compared by its path text, then by the file it is.
+bool runs(DWORD id, const Wanted& exe) {
     HANDLE opened = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
     if (!opened) return true;
     Handle process{opened};
     std::vector<wchar_t> image(imageLimit);
     DWORD size = imageLimit;
     if (!QueryFullProcessImageNameW(process.value, 0, image.data(), &size)) return true;
-    return _wcsicmp(normal(image.data()).c_str(), exe.c_str()) == 0;
+    if (_wcsicmp(normal(image.data()).c_str(), exe.text.c_str()) == 0) return true;
+    FileId running;
+    return exe.known && fileId(image.data(), running) && running == exe.id;
 }
 
 } // namespace
@@ -44,7 +78,9 @@ bool gameRunning(const std::filesystem::path& exe) {
     Handle snapshot{taken};
     std::error_code error;
     auto full = std::filesystem::absolute(exe, error); // a relative exe could never match
-    std::wstring wanted = normal(error ? exe : full);
+    Wanted wanted;
+    wanted.text = normal(error ? exe : full);
+    wanted.known = fileId(exe, wanted.id);
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32FirstW(snapshot.value, &entry); more;
