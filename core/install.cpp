@@ -105,7 +105,7 @@ void keepIncomplete(const fs::path& recovery, const fs::path& folder,
         aside += n == 1 ? std::string(".incomplete") : ".incomplete-" + std::to_string(n);
         if (entry(aside) != fs::file_type::not_found) continue;
         std::error_code ec;
-        platform::moveFolder(recovery, aside, ec);
+        moveFolder(recovery, aside, ec);
         if (ec) break;
         progress({{"record", "An interrupted install left an incomplete game. Its files are kept "
                              "in Games/" +

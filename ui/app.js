@@ -370,7 +370,9 @@
   let pressed = null;
   let released = null;
   document.addEventListener("pointerdown", (event) => {
-    pressed = event.button === 0 && event.target.closest ? event.target.closest("button") : null;
+    // Only a mouse: a tap's click comes later than its release, and would act a second time.
+    pressed = event.pointerType === "mouse" && event.button === 0 && event.target.closest
+      ? event.target.closest("button") : null;
   }, true);
   document.addEventListener("pointerup", (event) => {
     const button = pressed;

@@ -26,8 +26,8 @@ std::wstring normal(const std::filesystem::path& path) {
     return path.lexically_normal().wstring();
 }
 
-// A file as NTFS knows it, whatever path reached it: a drive letter of subst, a linked folder,
-// a short name or a second hard link.
+// A file as NTFS knows it, whatever path reached it: a drive letter of subst, a linked folder or
+// a second hard link of the same name (only processes named OrbelZolta.exe are compared).
 struct FileId {
     DWORD volume = 0;
     DWORD high = 0;
