@@ -3,7 +3,7 @@
 
 GET /zolta/NAME answers with the file ROOT/NAME (404 when there is none). Every request is
 appended to ROOT/requests.jsonl as {"path": ..., "headers": {...}}; a request that reaches the
-silence of "stall" is appended to ROOT/stalls.jsonl as {"path": ...}.
+silence of "stall", or the hold of "trickle", is appended to ROOT/stalls.jsonl as {"path": ...}.
 
 Misbehaviour is chosen at run time through ROOT/faults.json, read afresh for every connection:
 
@@ -19,7 +19,9 @@ Modes (options in brackets):
   short      the full length announced, [send] bytes (half) sent, then a clean close
   reset      the full length announced, [send] bytes (half) sent, then a TCP reset
   stall      the full length announced, [send] bytes (half) sent, then silence for [seconds] (60)
-  trickle    the body in pieces of [chunk] bytes (1024) every [delay] seconds (0.02)
+  trickle    the body in pieces of [chunk] bytes (1024) every [delay] seconds (0.02); with [until]
+             a file name, a hold from [after] bytes (half) on: [keep] bytes (128) every [pause]
+             seconds (2), never silent for long, until the file ROOT/[until] exists
   301, 302   a redirect to /zolta/NAME.moved
   404        not found
   drop       the request is read, then the connection is reset without a response
@@ -53,6 +55,7 @@ import threading
 import time
 
 ZEROS = bytes(1 << 20)
+FAST = lambda sent: (1 << 20, None)
 
 
 class Body:
@@ -61,10 +64,12 @@ class Body:
     def __init__(self, path, size, data=None):
         self.path, self.size, self.data = path, size, data
 
-    def pieces(self, limit, chunk):
+    def pieces(self, limit, pace):
+        """(data, pause) pairs; pace(sent) gives the next piece's size and the pause after it."""
         sent = 0
         with open(self.path, "rb") if self.path else _nothing() as f:
             while sent < limit:
+                chunk, pause = pace(sent)
                 n = min(chunk, limit - sent)
                 if self.data is not None:
                     data = self.data[sent:sent + n]
@@ -73,7 +78,7 @@ class Body:
                 if not data:
                     return
                 sent += len(data)
-                yield data
+                yield data, pause
 
 
 class _nothing:
@@ -161,7 +166,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_header("Connection", "close")
         self.end_headers()
         try:
-            for data in body.pieces(int(fault.get("send", body.size)), 1 << 20):
+            for data, _ in body.pieces(int(fault.get("send", body.size)), FAST):
                 self.wfile.write(b"%x\r\n%s\r\n" % (len(data), data) if chunked else data)
             self.wfile.flush()
             if chunked:
@@ -200,16 +205,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
         limit = body.size
         if mode in ("short", "reset", "stall"):
             limit = int(fault.get("send", body.size // 2))
-        chunk = int(fault.get("chunk", 1024)) if mode == "trickle" else 1 << 20
+        pace = self.trickle(fault, body.size) if mode == "trickle" else FAST
         try:
-            for data in body.pieces(limit, chunk):
+            for data, pause in body.pieces(limit, pace):
                 if chunked:
                     self.wfile.write(b"%x\r\n%s\r\n" % (len(data), data))
                 else:
                     self.wfile.write(data)
-                if mode == "trickle":
+                if pause is not None:
                     self.wfile.flush()
-                    time.sleep(float(fault.get("delay", 0.02)))
+                    time.sleep(pause)
             if chunked and limit == body.size:
                 self.wfile.write(b"0\r\n\r\n")
             self.wfile.flush()
@@ -217,13 +222,34 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 time.sleep(0.2)  # lets the client take what was sent: the loss is mid-body
                 return self.reset()
             if mode == "stall":
-                with self.server.lock, open(os.path.join(self.server.root, "stalls.jsonl"), "a") as log:
-                    log.write(json.dumps({"path": self.path}) + "\n")
+                self.stalled()
                 time.sleep(float(fault.get("seconds", 60)))
             if mode in ("short", "close"):
                 self.close_cleanly()  # the body just ends early
         except (OSError, ssl.SSLError):
             pass
+
+    def trickle(self, fault, size):
+        """trickle's pace: the hold, while it lasts, sends too little to end but enough that no
+        read waits long, so a client is still downloading whenever its user acts."""
+        chunk, delay = int(fault.get("chunk", 1024)), float(fault.get("delay", 0.02))
+        until, after = fault.get("until"), int(fault.get("after", size // 2))
+        go, told = until and os.path.join(self.server.root, until), []
+
+        def pace(sent):
+            if go and sent < after:
+                return min(chunk, after - sent), delay  # the hold begins at after exactly
+            if not go or os.path.exists(go):
+                return chunk, delay
+            if not told:
+                told.append(True)
+                self.stalled()
+            return int(fault.get("keep", 128)), float(fault.get("pause", 2))
+        return pace
+
+    def stalled(self):
+        with self.server.lock, open(os.path.join(self.server.root, "stalls.jsonl"), "a") as log:
+            log.write(json.dumps({"path": self.path}) + "\n")
 
     def slow_headers(self, delay, seconds):
         # Every line is progress of a kind: only a bound on the whole head ends this.
