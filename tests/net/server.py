@@ -151,7 +151,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if body is None:
             return self.plain(404)
         if fault.get("coding") == "gzip":
-            data = gzip.compress(b"".join(body.pieces(body.size, 1 << 20)))
+            data = gzip.compress(b"".join(data for data, _ in body.pieces(body.size, FAST)))
             body = Body(None, len(data), data)
         if mode in ("fin", "nolastchunk"):
             return self.unproven(body, mode, fault)
