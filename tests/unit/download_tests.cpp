@@ -143,6 +143,22 @@ TEST_F(Download, FileModeWritesTheBodyUnchanged) {
     EXPECT_EQ(read(file), bytes);
 }
 
+// A reader that stops for a while lets the transport get ahead of it by more than it buffers:
+// every byte still comes once and in order, framed by a length or by chunks.
+TEST_F(Download, ASlowReaderGetsTheBodyUnchanged) {
+    const std::string bytes = body(3 * 1048576 + 4099);
+    put("slow.bin", bytes);
+    const fs::path file = folder / "slow.bin";
+    for (const bool chunked : {false, true}) {
+        faults({{"slow.bin", {{"chunked", chunked}}}});
+        int pauses = 0;
+        fetch(u"slow.bin", file, nullptr, [&](json) {
+            if (pauses++ < 3) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        });
+        EXPECT_TRUE(read(file) == bytes) << chunked;
+    }
+}
+
 TEST_F(Download, FailuresCarryTheirMessages) {
     put("file", body(60000));
     struct Case {

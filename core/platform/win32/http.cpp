@@ -1,6 +1,9 @@
 // HTTPS through WinHTTP, one asynchronous session per request. Each call is started and then
 // awaited in short slices that watch the cancel flag and the deadline: closing the request handle
 // is what ends a call in progress, which a blocking call in a synchronous session would not allow.
+// The body is read ahead into a ring by a chain of calls that each completion starts, on whatever
+// thread WinHTTP completes it: the caller's reads take from the ring and wait only when it is
+// empty, so a read costs no round trip through WinHTTP's threads while data keeps arriving.
 #include "platform/http.h"
 
 #include <algorithm>
@@ -15,7 +18,18 @@ namespace zolta_launcher::platform {
 namespace {
 
 constexpr DWORD slice = 100; // how often a wait looks at the flag and the clock
-constexpr DWORD bufferSize = 65536;
+constexpr std::size_t ringSize = 256 * 1024;
+// A reader that finds the ring empty sleeps until this much has come, or gather has passed: one
+// wake per record would cost more than the record. After a gather with nothing, the first byte.
+constexpr std::size_t batch = 65536;
+constexpr DWORD gather = 10;
+
+// Where the read-ahead stands.
+enum class Body { running, ended, failed };
+
+// Where the one call of the read-ahead in flight stands, between its caller and its callback:
+// whichever of the two comes second goes on with the chain.
+enum class Call { started, completed, returned };
 
 } // namespace
 
@@ -28,14 +42,27 @@ struct Http {
     std::uint64_t deadline = 0;                // the caller's bound on every wait; 0: none
     HttpLimits limits;                         // the waits of the phases and the head's size
     const std::atomic<bool>* cancel = nullptr; // watched by every wait; null: none
-    HANDLE done = nullptr; // set by the callback when the call in progress has completed
+    HANDLE done = nullptr; // set by the callback when the call in progress has completed, and
+                           // by the read-ahead for a waiting reader
     DWORD completion = 0;  // the WINHTTP_CALLBACK_STATUS_* that completed it
     DWORD count = 0;       // bytes available or read
     std::atomic<std::uint64_t> sent{0}; // when the request had been sent; 0: not yet
     std::atomic<int> owners{1};
-    // Reads land here, not in the caller's buffer: a read that a close cuts short may still
-    // complete after the caller has gone.
-    char buffer[bufferSize];
+
+    // The read-ahead. The reader alone advances taken, the chain alone filled; each reads the
+    // other's count to know what it may touch. Reads land in the ring, not in the caller's
+    // buffer: a read that a close cuts short may still complete after the caller has gone.
+    std::atomic<bool> reading{false}; // the chain has begun: completions are its
+    std::atomic<Body> body{Body::running};
+    std::atomic<Call> call{Call::started};
+    std::atomic<std::uint64_t> filled{0};
+    std::atomic<std::uint64_t> taken{0};
+    std::atomic<bool> parked{false};    // the chain stopped on a full ring; the reader resumes it
+    std::atomic<bool> waiting{false};   // the reader waits on done for data or the end
+    std::atomic<std::uint64_t> want{0}; // bytes ready at which a waiting reader is woken
+    std::atomic<bool> closing{false};   // no call may start: the handle is being closed
+    std::atomic<int> calls{0};          // calls on the handle under way in the chain
+    char ring[ringSize];
 
     ~Http() {
         if (done) CloseHandle(done);
@@ -48,10 +75,25 @@ void release(Http* http) noexcept {
     if (http->owners.fetch_sub(1) == 1) delete http;
 }
 
+void chain(Http& http, DWORD status, DWORD count) noexcept;
+
 void CALLBACK onStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID information,
                        DWORD length) {
     auto* http = reinterpret_cast<Http*>(context);
     if (!http) return;
+    if (http->reading && (status == WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE ||
+                          status == WINHTTP_CALLBACK_STATUS_READ_COMPLETE ||
+                          status == WINHTTP_CALLBACK_STATUS_REQUEST_ERROR)) {
+        http->completion = status;
+        http->count = status == WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE
+                          ? (information ? *static_cast<DWORD*>(information) : 0)
+                          : length;
+        // Completed within the call that started it, or on another thread before that call
+        // returned: the chain's caller goes on.
+        if (http->call.exchange(Call::completed) == Call::returned)
+            chain(*http, http->completion, http->count);
+        return;
+    }
     switch (status) {
     case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
         release(http);
@@ -117,17 +159,82 @@ void expect(bool ok, HttpFailure failure) {
     if (!ok) throw failure;
 }
 
-// One asynchronous call: started, then awaited. A failure to start, an error, a cancel or the
-// limit throws failed; the request is then closed by the caller's httpClose, which ends the call.
-void call(Http& http, BOOL started, DWORD expected, std::uint64_t limit, HttpFailure failed) {
-    expect(started != FALSE, failed);
-    expect(await(http, limit) == Ended::completed && http.completion == expected, failed);
+// Wakes the reader if it waits.
+void wake(Http& http) noexcept {
+    if (http.waiting.exchange(false)) SetEvent(http.done);
+}
+
+void finish(Http& http, Body body) noexcept {
+    http.body = body;
+    wake(http);
+}
+
+// Room left in the ring.
+std::size_t room(const Http& http) noexcept {
+    return ringSize - static_cast<std::size_t>(http.filled - http.taken);
+}
+
+// The read-ahead: goes on from the completion of its last call (status 0: none, to begin or
+// resume) by starting the next, and on from each that completes before its start has returned,
+// until one is left in flight, the ring is full or the body has ended. Asks only what WinHTTP
+// reports as arrived: a read asked for more waits until its whole buffer is full.
+void advance(Http& http, DWORD status, DWORD count) noexcept {
+    for (;;) {
+        bool query = true;
+        DWORD ask = 0;
+        if (status == WINHTTP_CALLBACK_STATUS_REQUEST_ERROR) {
+            finish(http, Body::failed);
+            return;
+        }
+        if (status == WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE ||
+            status == WINHTTP_CALLBACK_STATUS_READ_COMPLETE) {
+            if (count == 0) {
+                finish(http, Body::ended);
+                return;
+            }
+            if (status == WINHTTP_CALLBACK_STATUS_READ_COMPLETE) {
+                http.filled += count;
+                if (http.waiting && http.filled - http.taken >= http.want) wake(http);
+            } else {
+                query = false;
+                const std::size_t at = http.filled % ringSize;
+                ask = static_cast<DWORD>(std::min<std::size_t>({count, room(http), ringSize - at}));
+            }
+        }
+        if (query && room(http) == 0) {
+            // The reader resumes the chain once it has taken some, unless it already has.
+            http.parked = true;
+            if (room(http) == 0 || !http.parked.exchange(false)) return;
+        }
+        http.call = Call::started;
+        const BOOL started =
+            query ? WinHttpQueryDataAvailable(http.request, nullptr)
+                  : WinHttpReadData(http.request, http.ring + http.filled % ringSize, ask, nullptr);
+        if (!started) {
+            finish(http, Body::failed);
+            return;
+        }
+        if (http.call.exchange(Call::returned) != Call::completed) return;
+        status = http.completion;
+        count = http.count;
+    }
+}
+
+// The chain stops once the handle is being closed: it may already be closed, and its value
+// given to another. httpClose waits for a chain under way to leave.
+void chain(Http& http, DWORD status, DWORD count) noexcept {
+    http.calls += 1;
+    if (!http.closing) advance(http, status, count);
+    http.calls -= 1;
 }
 
 } // namespace
 
 void httpClose(Http* http) noexcept {
     if (!http) return;
+    // Not for long: the chain's calls return at once, its WinHTTP being asynchronous.
+    http->closing = true;
+    while (http->calls != 0) SwitchToThread();
     if (http->request) WinHttpCloseHandle(http->request);
     if (http->connection) WinHttpCloseHandle(http->connection);
     if (http->session) WinHttpCloseHandle(http->session);
@@ -275,21 +382,51 @@ HttpHead httpHead(Http& http) {
 
 std::size_t httpRead(Http& http, char* buffer, std::size_t size) {
     expect(http.deadline == 0 || GetTickCount64() < http.deadline, HttpFailure::read);
-    // Not examined: the read then waits its usual time.
-    DWORD wait = bounded(http, http.limits.receive);
-    WinHttpSetOption(http.request, WINHTTP_OPTION_RECEIVE_TIMEOUT, &wait, sizeof wait);
-    // Only what has arrived: a read asked for more waits until its whole buffer is full.
-    call(http, WinHttpQueryDataAvailable(http.request, nullptr),
-         WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE, within(http, http.limits.receive),
-         HttpFailure::read);
-    if (http.count == 0) return 0;
-    const auto ask = static_cast<DWORD>(std::min<std::size_t>({size, http.count, bufferSize}));
-    call(http, WinHttpReadData(http.request, http.buffer, ask, nullptr),
-         WINHTTP_CALLBACK_STATUS_READ_COMPLETE, within(http, http.limits.receive),
-         HttpFailure::read);
-    const DWORD count = std::min(http.count, ask);
-    std::memcpy(buffer, http.buffer, count);
-    return count;
+    if (!http.reading) {
+        // Not examined: the chain's calls then wait their usual time. The wait below bounds
+        // each read however long a call of the chain may wait.
+        DWORD wait = bounded(http, http.limits.receive);
+        WinHttpSetOption(http.request, WINHTTP_OPTION_RECEIVE_TIMEOUT, &wait, sizeof wait);
+        http.reading = true;
+        chain(http, 0, 0);
+    }
+    const std::uint64_t limit = within(http, http.limits.receive);
+    std::uint64_t want = std::min(size, batch);
+    for (;;) {
+        // The state first: an end seen here comes after every byte the chain has filled.
+        const Body body = http.body;
+        const std::uint64_t taken = http.taken.load(std::memory_order_relaxed);
+        const std::uint64_t ready = http.filled - taken;
+        if (ready > 0) {
+            std::size_t count = 0;
+            while (count < size && count < ready) {
+                const std::size_t at = (taken + count) % ringSize;
+                const std::size_t piece = std::min(
+                    {size - count, static_cast<std::size_t>(ready - count), ringSize - at});
+                std::memcpy(buffer + count, http.ring + at, piece);
+                count += piece;
+            }
+            http.taken = taken + count;
+            if (http.parked.exchange(false)) chain(http, 0, 0);
+            return count;
+        }
+        if (body == Body::ended) return 0;
+        expect(body == Body::running, HttpFailure::read);
+        const std::uint64_t now = GetTickCount64();
+        expect(now < limit, HttpFailure::read);
+        // Data or an end that comes between the flag and the wait sets the event; one before
+        // the flag is seen by the test after it.
+        http.want = want;
+        http.waiting = true;
+        if (http.filled - taken < want && http.body == Body::running)
+            WaitForSingleObject(http.done, static_cast<DWORD>(std::min<std::uint64_t>(
+                                               want > 1 ? gather : slice, limit - now)));
+        http.waiting = false;
+        want = 1;
+        expect(!(http.cancel && http.cancel->load()) || http.filled != taken ||
+                   http.body != Body::running,
+               HttpFailure::cancelled);
+    }
 }
 
 // WinHTTP tells no TLS close_notify from a bare TCP close.
